@@ -1,0 +1,38 @@
+# Tests run the cross-built Windows programs under Wine, each run in a
+# throw-away prefix (scripts/wineprefix.py); base prefixes are cached in the
+# build tree.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+
+set(WINE_BASES_DIR ${CMAKE_BINARY_DIR}/wine-bases)
+set(PRODUCT_EXE "" CACHE FILEPATH "The shipped 32-bit cleaner, for the checks of its image")
+
+function(_wine_test_environment name)
+    set_tests_properties(${name} PROPERTIES
+        TIMEOUT 900
+        ENVIRONMENT "VORN_WINE_BASES=${WINE_BASES_DIR};PYTHONPATH=${CMAKE_SOURCE_DIR}/scripts;VORN_BUILD_DIR=${CMAKE_BINARY_DIR};VORN_PRODUCT_EXE=${PRODUCT_EXE};VORN_OBJDUMP=${CMAKE_OBJDUMP}")
+endfunction()
+
+# add_wine_gtest(name SOURCES ... [LIBS ...] [VERSION win7])
+# A GoogleTest executable started in a fresh prefix of the given version.
+function(add_wine_gtest name)
+    cmake_parse_arguments(A "" "VERSION" "SOURCES;LIBS" ${ARGN})
+    if(NOT A_VERSION)
+        set(A_VERSION win7)
+    endif()
+    add_executable(${name} ${A_SOURCES})
+    target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+    target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++)
+    project_warnings(${name})
+    add_test(NAME ${name}
+        COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/scripts/run_wine_test.py
+                --version ${A_VERSION} -- $<TARGET_FILE:${name}>)
+    _wine_test_environment(${name})
+endfunction()
+
+# add_python_test(name script [DEPENDS targets...])
+# A test written in Python (unittest) that drives Windows programs itself;
+# it finds the built programs through VORN_BUILD_DIR.
+function(add_python_test name script)
+    add_test(NAME ${name} COMMAND ${Python3_EXECUTABLE} ${script})
+    _wine_test_environment(${name})
+endfunction()

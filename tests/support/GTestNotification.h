@@ -1,0 +1,25 @@
+// GoogleTest's thread start-up helper, given with a Win32 event: MinGW's
+// win32 thread model has no std::mutex or std::condition_variable.
+#pragma once
+#ifdef __cplusplus
+#include <windows.h>
+
+namespace testing {
+namespace internal {
+
+class Notification {
+public:
+    Notification() : event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    ~Notification() { CloseHandle(event_); }
+    Notification(const Notification&) = delete;
+    Notification& operator=(const Notification&) = delete;
+    void Notify() { SetEvent(event_); }
+    void WaitForNotification() { WaitForSingleObject(event_, INFINITE); }
+
+private:
+    HANDLE event_;
+};
+
+}  // namespace internal
+}  // namespace testing
+#endif
