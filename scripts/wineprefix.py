@@ -197,7 +197,9 @@ class Prefix:
 
     def run(self, argv, input=None, timeout=120, check=False):
         """Runs a Windows program (wine argv...) and returns the CompletedProcess."""
-        return subprocess.run([WINE] + list(argv), env=self.env, input=input,
+        # No terminal on standard input: a console program's key reads return at once.
+        stdin = None if input is not None else subprocess.DEVNULL
+        return subprocess.run([WINE] + list(argv), env=self.env, input=input, stdin=stdin,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                               timeout=timeout, check=check)
 
