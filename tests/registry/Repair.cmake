@@ -1,0 +1,1 @@
+add_wine_gtest(registry_value_line_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/ValueLineTest.cpp LIBS vorn_registry_parser)
