@@ -1,0 +1,43 @@
+#include "cleanup/ServicesExePath.h"
+
+#include "logging/Log.h"
+
+#include <cstring>
+
+namespace {
+
+// The Get...DirectoryA calls return 0 on failure and the size they would
+// need, NUL included, when the buffer is too small.
+bool DirectoryFits(UINT written, size_t capacity)
+{
+    return written != 0 && written < capacity;
+}
+
+}  // namespace
+
+bool AppendNarrowPath(char* buffer, size_t capacity, const char* tail)
+{
+    const size_t used = static_cast<size_t>(lstrlenA(buffer));
+    const size_t added = static_cast<size_t>(lstrlenA(tail));
+    if (used >= capacity || added >= capacity - used)
+        return false;
+    memcpy(buffer + used, tail, added + 1);
+    return true;
+}
+
+bool GetWindowsDirectoryNarrow(char (&path)[MAX_PATH])
+{
+    path[0] = '\0';
+    return DirectoryFits(GetWindowsDirectoryA(path, MAX_PATH), MAX_PATH);
+}
+
+bool FormServicesExePath(char (&path)[MAX_PATH])
+{
+    path[0] = '\0';
+    if (!DirectoryFits(GetSystemDirectoryA(path, MAX_PATH), MAX_PATH) ||
+        !AppendNarrowPath(path, MAX_PATH, "\\services.exe")) {
+        LogInfo(L"Failed to get services.exe path");
+        return false;
+    }
+    return true;
+}

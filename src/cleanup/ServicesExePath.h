@@ -1,0 +1,18 @@
+#pragma once
+// Narrow (ANSI code page) paths of the service host image and the component
+// store, each in a buffer of MAX_PATH characters.
+#include <windows.h>
+
+#include <cstddef>
+
+// Appends tail to the NUL-terminated text in buffer when the whole result,
+// NUL included, fits into capacity characters; otherwise leaves the buffer
+// as it was and returns false.
+bool AppendNarrowPath(char* buffer, size_t capacity, const char* tail);
+
+// GetWindowsDirectoryA into path; false when it fails or does not fit.
+bool GetWindowsDirectoryNarrow(char (&path)[MAX_PATH]);
+
+// The system directory followed by "\services.exe". When that is not
+// available, logs "Failed to get services.exe path" and returns false.
+bool FormServicesExePath(char (&path)[MAX_PATH]);
