@@ -1,0 +1,86 @@
+# Tests of the service host image check and replacement. The fixture images
+# are small PE executables linked here, with and without the dynamic-base
+# flag and with real version resources; the tests find them in
+# image-fixtures/ beside their own executable.
+set(SERVICES_EXE_FIXTURE_DIR ${CMAKE_CURRENT_BINARY_DIR}/image-fixtures)
+set(services_exe_fixtures)
+
+# services_exe_fixture(<file name> [VERSION a b c d] [NO_DYNAMIC_BASE])
+function(services_exe_fixture file)
+    cmake_parse_arguments(F "NO_DYNAMIC_BASE" "" "VERSION" ${ARGN})
+    string(MAKE_C_IDENTIFIER "services_exe_fixture_${file}" target)
+    set(sources ${CMAKE_CURRENT_LIST_DIR}/fixtures/image/ImageFixture.c)
+    if(F_VERSION)
+        list(APPEND sources ${CMAKE_CURRENT_LIST_DIR}/fixtures/image/ImageFixture.rc)
+    endif()
+    add_executable(${target} ${sources})
+    if(F_VERSION)
+        list(GET F_VERSION 0 major)
+        list(GET F_VERSION 1 minor)
+        list(GET F_VERSION 2 build)
+        list(GET F_VERSION 3 revision)
+        target_compile_definitions(${target} PRIVATE FIXTURE_MAJOR=${major} FIXTURE_MINOR=${minor}
+                                   FIXTURE_BUILD=${build} FIXTURE_REVISION=${revision})
+    endif()
+    if(F_NO_DYNAMIC_BASE)
+        set(base_flag -Wl,--disable-dynamicbase)
+    else()
+        set(base_flag -Wl,--dynamicbase)
+    endif()
+    target_link_options(${target} PRIVATE -static -s ${base_flag})
+    set_target_properties(${target} PROPERTIES
+        OUTPUT_NAME ${file} SUFFIX ".exe" RUNTIME_OUTPUT_DIRECTORY ${SERVICES_EXE_FIXTURE_DIR})
+    set(services_exe_fixtures ${services_exe_fixtures} ${target} PARENT_SCOPE)
+endfunction()
+
+services_exe_fixture(v6.1.7601.17514-nodyn VERSION 6 1 7601 17514 NO_DYNAMIC_BASE)
+services_exe_fixture(v6.1.7601.17514-dyn VERSION 6 1 7601 17514)
+services_exe_fixture(v7.1.7601.17514-dyn VERSION 7 1 7601 17514)
+services_exe_fixture(v6.2.7601.17514-dyn VERSION 6 2 7601 17514)
+services_exe_fixture(v6.1.7602.17514-dyn VERSION 6 1 7602 17514)
+services_exe_fixture(v6.1.7601.17515-dyn VERSION 6 1 7601 17515)
+services_exe_fixture(v0.0.0.0-dyn VERSION 0 0 0 0)
+services_exe_fixture(noversion-nodyn NO_DYNAMIC_BASE)
+services_exe_fixture(noversion-dyn)
+
+# The same pair linked for the other pointer width (PE32 beside PE32+), when
+# that compiler is installed.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(other_width_gcc i686-w64-mingw32-gcc-win32)
+else()
+    set(other_width_gcc x86_64-w64-mingw32-gcc-win32)
+endif()
+find_program(SERVICES_EXE_OTHER_WIDTH_GCC ${other_width_gcc})
+if(SERVICES_EXE_OTHER_WIDTH_GCC)
+    set(other_width_outputs)
+    foreach(kind dyn nodyn)
+        if(kind STREQUAL "dyn")
+            set(base_flag -Wl,--dynamicbase)
+        else()
+            set(base_flag -Wl,--disable-dynamicbase)
+        endif()
+        set(out ${SERVICES_EXE_FIXTURE_DIR}/otherwidth-${kind}.exe)
+        add_custom_command(OUTPUT ${out}
+            COMMAND ${CMAKE_COMMAND} -E make_directory ${SERVICES_EXE_FIXTURE_DIR}
+            COMMAND ${SERVICES_EXE_OTHER_WIDTH_GCC} -static -s ${base_flag} -o ${out}
+                    ${CMAKE_CURRENT_LIST_DIR}/fixtures/image/ImageFixture.c
+            DEPENDS ${CMAKE_CURRENT_LIST_DIR}/fixtures/image/ImageFixture.c
+            VERBATIM)
+        list(APPEND other_width_outputs ${out})
+    endforeach()
+    add_custom_target(services_exe_fixture_other_width DEPENDS ${other_width_outputs})
+    list(APPEND services_exe_fixtures services_exe_fixture_other_width)
+endif()
+add_custom_target(services_exe_fixtures DEPENDS ${services_exe_fixtures})
+
+add_library(services_exe_test_files STATIC ${CMAKE_CURRENT_LIST_DIR}/ServicesExeTestFiles.cpp)
+target_include_directories(services_exe_test_files PUBLIC ${CMAKE_SOURCE_DIR}/tests)
+project_warnings(services_exe_test_files)
+
+add_wine_gtest(services_exe_check_tests
+    SOURCES
+        ${CMAKE_CURRENT_LIST_DIR}/ServicesExeCheckTest.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/ServicesExeCheckModelTest.cpp
+    LIBS services_exe_test_files vorn_cleanup vorn_test_support
+)
+add_dependencies(services_exe_check_tests services_exe_fixtures)
