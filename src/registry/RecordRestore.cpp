@@ -1,0 +1,115 @@
+#include "registry/RecordRestore.h"
+
+#include "logging/Log.h"
+#include "registry/HeapBytes.h"
+#include "registry/RegistryRootNames.h"
+#include "registry/ValueLine.h"
+#include "win/ScopedLocalMemory.h"
+
+#include <sddl.h>
+
+#include <cstring>
+#include <utility>
+
+namespace {
+
+enum class CurrentValue { Missing, Equal, Different };
+
+// The registry type is not compared: the same bytes under another type match.
+// A value that cannot be read counts as missing, so that a write is attempted.
+CurrentValue CompareWithCurrent(HKEY key, const ParsedValue& knownGood)
+{
+    DWORD currentSize = 0;
+    if (RegQueryValueExW(key, knownGood.name, nullptr, nullptr, nullptr, &currentSize) != ERROR_SUCCESS)
+        return CurrentValue::Missing;
+    HeapBytes current = AllocateHeapBytes(currentSize);
+    if (!current) return CurrentValue::Missing;
+    if (RegQueryValueExW(key, knownGood.name, nullptr, nullptr, current.get(), &currentSize) != ERROR_SUCCESS)
+        return CurrentValue::Missing;
+    if (currentSize == knownGood.size && memcmp(current.get(), knownGood.data.get(), currentSize) == 0)
+        return CurrentValue::Equal;
+    return CurrentValue::Different;
+}
+
+}  // namespace
+
+ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath)
+{
+    HKEY opened = nullptr;
+    DWORD disposition = 0;
+    const LONG result = RegCreateKeyExA(root, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                        KEY_ALL_ACCESS | ACCESS_SYSTEM_SECURITY | KEY_WOW64_64KEY, nullptr,
+                                        &opened, &disposition);
+    const char* prefix = RegistryRootPathPrefix(root);
+    if (result != ERROR_SUCCESS) {
+        LogInfo(L"Creating %hs%hs - failed", prefix, keyPath);
+        return ScopedRegKey();
+    }
+    if (disposition == REG_CREATED_NEW_KEY)
+        LogInfo(L"Creating %hs%hs - created new", prefix, keyPath);
+    else
+        LogInfo(L"Creating %hs%hs - opened existing", prefix, keyPath);
+    return ScopedRegKey(opened);
+}
+
+ScopedRegKey ApplyKeySecurity(const char* sddl, ScopedRegKey key)
+{
+    ScopedLocalMemory descriptor;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1,
+                                                              descriptor.Receive<PSECURITY_DESCRIPTOR>(), nullptr)) {
+        LogInfo(L"Failed to parse security descriptor");
+        return key;
+    }
+    const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
+                                       DACL_SECURITY_INFORMATION | SACL_SECURITY_INFORMATION |
+                                       PROTECTED_DACL_SECURITY_INFORMATION;
+    if (RegSetKeySecurity(key.Get(), parts, descriptor.Get()) != ERROR_SUCCESS) {
+        LogInfo(L"Failed to set security information");
+        return key;
+    }
+    LogInfo(L"Successfully set security information");
+    // The new DACL may no longer grant full access; the first handle keeps
+    // the access it was opened with, so it serves when the reopen fails.
+    HKEY fresh = nullptr;
+    if (RegOpenKeyExA(key.Get(), "", 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &fresh) == ERROR_SUCCESS)
+        return ScopedRegKey(fresh);
+    return key;
+}
+
+void RestoreValue(const wchar_t* line, HKEY key, uint32_t keepExisting)
+{
+    ParsedValue knownGood;
+    if (!ParseValueLine(line, knownGood)) {
+        LogInfo(L"Failed to parse value entry, skipping.");
+        return;
+    }
+    switch (CompareWithCurrent(key, knownGood)) {
+    case CurrentValue::Missing:
+        LogInfo(L"Writing value \"%ws\", current doesn't exist", knownGood.name);
+        break;
+    case CurrentValue::Equal:
+        LogInfo(L"Value \"%ws\" matches known good one, skipping update", knownGood.name);
+        return;
+    case CurrentValue::Different:
+        if (keepExisting != 0) {
+            LogInfo(L"Value \"%ws\" doesn't need updating", knownGood.name);
+            return;
+        }
+        LogInfo(L"Updating value \"%ws\", current value differs from known good one", knownGood.name);
+        break;
+    }
+    if (RegSetValueExW(key, knownGood.name, 0, knownGood.type, knownGood.data.get(), knownGood.size) == ERROR_SUCCESS)
+        LogInfo(L"... success");
+    else
+        LogInfo(L"... failed");
+}
+
+void RestoreRecord(const KnownGoodRecord& record)
+{
+    ScopedRegKey key = OpenRecordKey(record.root, record.keyPath);
+    if (!key.IsValid()) return;
+    key = ApplyKeySecurity(record.sddl, std::move(key));
+    ValueBlockCursor lines(record.valueLines);
+    for (const wchar_t* line = lines.Next(); line != nullptr; line = lines.Next())
+        RestoreValue(line, key.Get(), record.keepExisting);
+}

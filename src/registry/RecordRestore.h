@@ -1,0 +1,22 @@
+#pragma once
+// Restores one known-good record: its key, the key's security and its values.
+// Every step reports its outcome in the log; nothing stops the caller's pass.
+#include "registry/KnownGoodRecord.h"
+#include "win/ScopedRegKey.h"
+
+#include <cstdint>
+
+void RestoreRecord(const KnownGoodRecord& record);
+
+// Creates the key (and missing parents) or opens the existing one, for full
+// access and the key's audit list, in the native 64-bit view. Empty on failure.
+ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath);
+
+// Sets owner, group, protected DACL and SACL from `sddl`. Returns the handle
+// to go on with: a fresh one opened under the new security when that works,
+// otherwise the given one.
+ScopedRegKey ApplyKeySecurity(const char* sddl, ScopedRegKey key);
+
+// Brings one value line into `key`: written when missing, or when different
+// and `keepExisting` is zero.
+void RestoreValue(const wchar_t* line, HKEY key, uint32_t keepExisting);

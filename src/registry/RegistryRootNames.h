@@ -1,0 +1,9 @@
+#pragma once
+// How the log names the registry roots the repair works below.
+#include <windows.h>
+
+// "HKCR\", "HKCU\" or "HKLM\" before a key path; "" for any other root.
+const char* RegistryRootPathPrefix(HKEY root);
+
+// "HKCR", "HKCU" or "HKLM"; "hk" for any other root.
+const wchar_t* RegistryRootShortName(HKEY root);

@@ -1,0 +1,95 @@
+#include "RegistryTestKeys.h"
+
+#include <gtest/gtest.h>
+#include <shlwapi.h>
+#include <winternl.h>
+
+std::wstring FreshScratchPath(HKEY root, const std::wstring& name)
+{
+    const std::wstring path = L"Software\\VornRegistryTest\\" + name;
+    DeleteKeyTree(root, path);
+    return path;
+}
+
+std::string Narrow(const std::wstring& ascii)
+{
+    return std::string(ascii.begin(), ascii.end());
+}
+
+bool KeyExists(HKEY root, const std::wstring& path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+void DeleteKeyTree(HKEY root, const std::wstring& path)
+{
+    SHDeleteKeyW(root, path.c_str());
+}
+
+void StoreValue(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type, const Bytes& bytes)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                                             nullptr, &key, nullptr));
+    using SetValueKey = LONG(NTAPI*)(HANDLE, PUNICODE_STRING, ULONG, ULONG, PVOID, ULONG);
+    const auto setValueKey =
+        reinterpret_cast<SetValueKey>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtSetValueKey")));
+    ASSERT_NE(nullptr, setValueKey);
+    UNICODE_STRING valueName;
+    valueName.Buffer = const_cast<PWSTR>(name != nullptr ? name : L"");
+    valueName.Length = static_cast<USHORT>(wcslen(valueName.Buffer) * sizeof(wchar_t));
+    valueName.MaximumLength = valueName.Length;
+    Bytes data = bytes;
+    EXPECT_EQ(0, setValueKey(key, &valueName, 0, type, data.empty() ? nullptr : data.data(),
+                             static_cast<ULONG>(data.size())));
+    RegCloseKey(key);
+}
+
+StoredValue ReadStoredValue(HKEY root, const std::wstring& path, const wchar_t* name)
+{
+    StoredValue value;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) return value;
+    DWORD size = 0;
+    if (RegQueryValueExW(key, name, nullptr, &value.type, nullptr, &size) == ERROR_SUCCESS) {
+        value.bytes.resize(size);
+        value.exists = RegQueryValueExW(key, name, nullptr, &value.type, value.bytes.data(), &size) == ERROR_SUCCESS;
+        value.bytes.resize(size);
+    }
+    RegCloseKey(key);
+    return value;
+}
+
+bool SetTokenPrivilege(const wchar_t* name, bool enabled)
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token)) return false;
+    TOKEN_PRIVILEGES privileges;
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = enabled ? SE_PRIVILEGE_ENABLED : 0;
+    const bool done = LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid) &&
+                      AdjustTokenPrivileges(token, FALSE, &privileges, sizeof(privileges), nullptr, nullptr) &&
+                      GetLastError() == ERROR_SUCCESS;
+    CloseHandle(token);
+    return done;
+}
+
+Bytes Utf16(const std::wstring& text, bool withNul)
+{
+    Bytes bytes;
+    for (wchar_t c : text) {
+        bytes.push_back(static_cast<uint8_t>(c & 0xff));
+        bytes.push_back(static_cast<uint8_t>((c >> 8) & 0xff));
+    }
+    if (withNul) bytes.insert(bytes.end(), {0, 0});
+    return bytes;
+}
+
+Bytes DwordBytes(uint32_t value)
+{
+    return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
+            static_cast<uint8_t>(value >> 24)};
+}
