@@ -1,0 +1,82 @@
+#include "registry/ComServerRepair.h"
+
+#include "logging/Log.h"
+#include "registry/RegistryRootNames.h"
+#include "win/ScopedRegKey.h"
+
+#include <cwchar>
+
+namespace {
+
+struct ComServerRow {
+    HKEY root;
+    const wchar_t* subKey;
+    const wchar_t* newData;
+};
+
+bool IsVistaOrLater(uint32_t versionCode)
+{
+    return (versionCode & 0xff) >= 0x60;
+}
+
+}  // namespace
+
+void LogRegistryLine(const wchar_t* text, HKEY root, const wchar_t* subKey, const wchar_t* value)
+{
+    const wchar_t* shownValue = value == nullptr ? L"" : (value[0] == L'\0' ? L"\"\"" : value);
+    LogInfo(L"%ws %ws\\%ws %ws", text != nullptr ? text : L"", RegistryRootShortName(root), subKey, shownValue);
+}
+
+void ReplaceDefaultValue(const wchar_t* newData, HKEY root, const wchar_t* subKey)
+{
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(root, subKey, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &opened) != ERROR_SUCCESS) {
+        LogRegistryLine(L"Failed to open registry key", root, subKey, nullptr);
+        return;
+    }
+    ScopedRegKey key(opened);
+
+    // One byte short of the buffer, so the terminator below always fits,
+    // whatever the stored data (odd lengths, no NUL of its own).
+    wchar_t current[MAX_PATH];
+    DWORD currentBytes = sizeof(current) - 1;
+    if (RegQueryValueExW(key.Get(), nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(current), &currentBytes) !=
+        ERROR_SUCCESS) {
+        LogRegistryLine(L"Failed to read registry key", root, subKey, nullptr);
+        return;
+    }
+    current[currentBytes / sizeof(wchar_t)] = L'\0';
+
+    const DWORD newBytes = static_cast<DWORD>((wcslen(newData) + 1) * sizeof(wchar_t));
+    if (RegSetValueExW(key.Get(), nullptr, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(newData), newBytes) !=
+        ERROR_SUCCESS) {
+        LogRegistryLine(L"Failed to write new registry value", root, subKey, nullptr);
+        return;
+    }
+    LogRegistryLine(L"Current registry value ", root, subKey, current);
+    LogRegistryLine(L"New registry value ", root, subKey, newData);
+}
+
+void RepairComServerPaths(uint32_t versionCode)
+{
+    const wchar_t* fourthClassServer =
+        IsVistaOrLater(versionCode) ? L"%SystemRoot%\\system32\\shell32.dll" : L"%SystemRoot%\\system32\\shdocvw.dll";
+    const ComServerRow rows[] = {
+        {HKEY_CLASSES_ROOT, L"CLSID\\{5839FCA9-774D-42A1-ACDA-D6A79037F57F}\\InprocServer32",
+         L"%systemroot%\\system32\\wbem\\fastprox.dll"},
+        {HKEY_LOCAL_MACHINE, L"Software\\Classes\\CLSID\\{5839FCA9-774D-42A1-ACDA-D6A79037F57F}\\InprocServer32",
+         L"%systemroot%\\system32\\wbem\\fastprox.dll"},
+        {HKEY_CLASSES_ROOT, L"CLSID\\{fbeb8a05-beee-4442-804e-409d6c4515e9}\\InprocServer32",
+         L"%systemroot%\\system32\\shell32.dll"},
+        {HKEY_LOCAL_MACHINE, L"Software\\Classes\\CLSID\\{fbeb8a05-beee-4442-804e-409d6c4515e9}\\InprocServer32",
+         L"%systemroot%\\system32\\shell32.dll"},
+        {HKEY_CLASSES_ROOT, L"CLSID\\{F3130CDB-AA52-4C3A-AB32-85FFC23AF9C1}\\InprocServer32",
+         L"%systemroot%\\system32\\wbem\\wbemess.dll"},
+        {HKEY_LOCAL_MACHINE, L"Software\\Classes\\CLSID\\{f3130cdb-aa52-4c3a-ab32-85ffc23af9c1}\\InprocServer32",
+         L"%systemroot%\\system32\\wbem\\wbemess.dll"},
+        {HKEY_CLASSES_ROOT, L"CLSID\\{42aedc87-2188-41fd-b9a3-0c966feabec1}\\InprocServer32", fourthClassServer},
+        {HKEY_CURRENT_USER, L"Software\\Classes\\CLSID\\{42aedc87-2188-41fd-b9a3-0c966feabec1}\\InprocServer32",
+         fourthClassServer},
+    };
+    for (const ComServerRow& row : rows) ReplaceDefaultValue(row.newData, row.root, row.subKey);
+}

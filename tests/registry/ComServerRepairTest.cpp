@@ -1,0 +1,186 @@
+// The COM server repair: the line format, one repair on scratch keys, and the
+// eight real rows with their exact case in a throw-away prefix.
+#include "registry/ComServerRepair.h"
+
+#include "RegistryTestKeys.h"
+#include "support/LogCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using Lines = std::vector<std::wstring>;
+
+TEST(LogRegistryLine, SpacesAndValueForms)
+{
+    LogCapture capture;
+    LogRegistryLine(L"Current registry value ", HKEY_CLASSES_ROOT, L"CLSID\\{X}\\InprocServer32", L"a b.dll");
+    LogRegistryLine(L"New registry value ", HKEY_CURRENT_USER, L"S", L"");
+    LogRegistryLine(L"Failed to open registry key", HKEY_LOCAL_MACHINE, L"S", nullptr);
+    LogRegistryLine(nullptr, HKEY_USERS, L"S", L"v");
+    LogRegistryLine(L"", HKEY_LOCAL_MACHINE, L"S", L"%windir%");  // the value is no format
+    EXPECT_EQ((Lines{
+                  L"info: Current registry value  HKCR\\CLSID\\{X}\\InprocServer32 a b.dll",
+                  L"info: New registry value  HKCU\\S \"\"",
+                  L"info: Failed to open registry key HKLM\\S ",
+                  L"info:  hk\\S v",
+                  L"info:  HKLM\\S %windir%",
+              }),
+              capture.Lines());
+}
+
+const wchar_t kNewData[] = L"%systemroot%\\system32\\shell32.dll";
+
+std::wstring Current(const std::wstring& key, const std::wstring& value)
+{
+    return L"info: Current registry value  HKCU\\" + key + L" " + value;
+}
+
+std::wstring New(const std::wstring& key)
+{
+    return L"info: New registry value  HKCU\\" + key + L" " + kNewData;
+}
+
+TEST(ReplaceDefaultValue, LogsTheOldAndTheNewValue)
+{
+    const std::wstring key = FreshScratchPath(HKEY_CURRENT_USER, L"ComReplace");
+    const struct {
+        const wchar_t* current;
+        Bytes stored;
+    } cases[] = {
+        {L"C:\\planted\\evil.dll", Utf16(L"C:\\planted\\evil.dll")},
+        {kNewData, Utf16(kNewData)},  // already right: rewritten all the same
+        {L"\"\"", Utf16(L"")},
+        {L"abc", Utf16(L"abc", false)},  // stored without its NUL
+        {L"x", {'x', 0, 'y'}},            // odd length: the half character is cut
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Narrow(c.current));
+        StoreValue(HKEY_CURRENT_USER, key, nullptr, REG_SZ, c.stored);
+        LogCapture capture;
+        ReplaceDefaultValue(kNewData, HKEY_CURRENT_USER, key.c_str());
+        EXPECT_EQ((Lines{Current(key, c.current), New(key)}), capture.Lines());
+        const StoredValue stored = ReadStoredValue(HKEY_CURRENT_USER, key, nullptr);
+        EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), stored.type);
+        EXPECT_EQ(Utf16(kNewData), stored.bytes);
+    }
+}
+
+TEST(ReplaceDefaultValue, ReadsAtMost519Bytes)
+{
+    const std::wstring key = FreshScratchPath(HKEY_CURRENT_USER, L"ComLong");
+    const std::wstring fits(258, L'p');  // 518 bytes with the NUL
+    StoreValue(HKEY_CURRENT_USER, key, nullptr, REG_SZ, Utf16(fits));
+    {
+        LogCapture capture;
+        ReplaceDefaultValue(kNewData, HKEY_CURRENT_USER, key.c_str());
+        EXPECT_EQ((Lines{Current(key, fits), New(key)}), capture.Lines());
+    }
+    for (size_t length : {259u, 260u, 300u}) {
+        SCOPED_TRACE(length);
+        const Bytes tooLong = Utf16(std::wstring(length, L'p'));
+        StoreValue(HKEY_CURRENT_USER, key, nullptr, REG_SZ, tooLong);
+        LogCapture capture;
+        ReplaceDefaultValue(kNewData, HKEY_CURRENT_USER, key.c_str());
+        EXPECT_EQ((Lines{L"info: Failed to read registry key HKCU\\" + key + L" "}), capture.Lines());
+        EXPECT_EQ(tooLong, ReadStoredValue(HKEY_CURRENT_USER, key, nullptr).bytes);
+    }
+}
+
+TEST(ReplaceDefaultValue, CreatesNothing)
+{
+    const std::wstring key = FreshScratchPath(HKEY_CURRENT_USER, L"ComAbsent");
+    LogCapture capture;
+    ReplaceDefaultValue(kNewData, HKEY_CURRENT_USER, key.c_str());
+    StoreValue(HKEY_CURRENT_USER, key, L"Other", REG_SZ, Utf16(L"x"));  // a key without a default value
+    ReplaceDefaultValue(kNewData, HKEY_CURRENT_USER, key.c_str());
+    EXPECT_EQ((Lines{
+                  L"info: Failed to open registry key HKCU\\" + key + L" ",
+                  L"info: Failed to read registry key HKCU\\" + key + L" ",
+              }),
+              capture.Lines());
+    EXPECT_FALSE(ReadStoredValue(HKEY_CURRENT_USER, key, nullptr).exists);
+}
+
+struct Row {
+    HKEY root;
+    const wchar_t* rootName;
+    const wchar_t* subKey;
+};
+
+const Row kRows[] = {
+    {HKEY_CLASSES_ROOT, L"HKCR", L"CLSID\\{5839FCA9-774D-42A1-ACDA-D6A79037F57F}\\InprocServer32"},
+    {HKEY_LOCAL_MACHINE, L"HKLM", L"Software\\Classes\\CLSID\\{5839FCA9-774D-42A1-ACDA-D6A79037F57F}\\InprocServer32"},
+    {HKEY_CLASSES_ROOT, L"HKCR", L"CLSID\\{fbeb8a05-beee-4442-804e-409d6c4515e9}\\InprocServer32"},
+    {HKEY_LOCAL_MACHINE, L"HKLM", L"Software\\Classes\\CLSID\\{fbeb8a05-beee-4442-804e-409d6c4515e9}\\InprocServer32"},
+    {HKEY_CLASSES_ROOT, L"HKCR", L"CLSID\\{F3130CDB-AA52-4C3A-AB32-85FFC23AF9C1}\\InprocServer32"},
+    {HKEY_LOCAL_MACHINE, L"HKLM", L"Software\\Classes\\CLSID\\{f3130cdb-aa52-4c3a-ab32-85ffc23af9c1}\\InprocServer32"},
+    {HKEY_CLASSES_ROOT, L"HKCR", L"CLSID\\{42aedc87-2188-41fd-b9a3-0c966feabec1}\\InprocServer32"},
+    {HKEY_CURRENT_USER, L"HKCU", L"Software\\Classes\\CLSID\\{42aedc87-2188-41fd-b9a3-0c966feabec1}\\InprocServer32"},
+};
+
+const wchar_t* const kRowData[] = {
+    L"%systemroot%\\system32\\wbem\\fastprox.dll", L"%systemroot%\\system32\\wbem\\fastprox.dll",
+    L"%systemroot%\\system32\\shell32.dll",        L"%systemroot%\\system32\\shell32.dll",
+    L"%systemroot%\\system32\\wbem\\wbemess.dll",  L"%systemroot%\\system32\\wbem\\wbemess.dll",
+};
+
+void RemoveRowKeys()
+{
+    for (const Row& row : kRows) DeleteKeyTree(row.root, row.subKey);
+}
+
+TEST(RepairComServerPaths, ReportsEveryMissingKey)
+{
+    RemoveRowKeys();
+    LogCapture capture;
+    RepairComServerPaths(0x61);
+    Lines expected;
+    for (const Row& row : kRows)
+        expected.push_back(std::wstring(L"info: Failed to open registry key ") + row.rootName + L"\\" + row.subKey + L" ");
+    EXPECT_EQ(expected, capture.Lines());
+    for (const Row& row : kRows) EXPECT_FALSE(KeyExists(row.root, row.subKey));
+}
+
+TEST(RepairComServerPaths, RewritesEveryRowWithItsOwnCase)
+{
+    const struct {
+        uint32_t versionCode;
+        const wchar_t* fourthClassServer;
+    } generations[] = {
+        {0x00000061u, L"%SystemRoot%\\system32\\shell32.dll"},
+        {0x80000060u, L"%SystemRoot%\\system32\\shell32.dll"},
+        {0x00000051u, L"%SystemRoot%\\system32\\shdocvw.dll"},
+        {0x80000052u, L"%SystemRoot%\\system32\\shdocvw.dll"},
+    };
+    for (const auto& generation : generations) {
+        SCOPED_TRACE(testing::Message() << std::hex << generation.versionCode);
+        RemoveRowKeys();
+        for (const Row& row : kRows) StoreValue(row.root, row.subKey, nullptr, REG_SZ, Utf16(L"planted.dll"));
+        LogCapture capture;
+        RepairComServerPaths(generation.versionCode);
+
+        // HKCR and HKLM\Software\Classes are one key here, so every second
+        // row of a class reads what the first one wrote.
+        Lines expected;
+        for (size_t i = 0; i < 8; ++i) {
+            const std::wstring key = std::wstring(kRows[i].rootName) + L"\\" + kRows[i].subKey;
+            const wchar_t* data = i < 6 ? kRowData[i] : generation.fourthClassServer;
+            const bool sharesTheKeyBefore = i == 1 || i == 3 || i == 5;
+            expected.push_back(L"info: Current registry value  " + key + L" " +
+                               (sharesTheKeyBefore ? data : L"planted.dll"));
+            expected.push_back(L"info: New registry value  " + key + L" " + data);
+        }
+        EXPECT_EQ(expected, capture.Lines());
+        for (size_t i = 0; i < 8; ++i) {
+            const StoredValue stored = ReadStoredValue(kRows[i].root, kRows[i].subKey, nullptr);
+            EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), stored.type) << i;
+            EXPECT_EQ(Utf16(i < 6 ? kRowData[i] : generation.fourthClassServer), stored.bytes) << i;
+        }
+    }
+}
+
+}  // namespace
