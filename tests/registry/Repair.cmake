@@ -1,1 +1,16 @@
 add_wine_gtest(registry_value_line_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/ValueLineTest.cpp LIBS vorn_registry_parser)
+
+set(registry_test_keys ${CMAKE_CURRENT_LIST_DIR}/RegistryTestKeys.cpp)
+add_wine_gtest(registry_record_restore_tests
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/RecordRestoreTest.cpp ${registry_test_keys}
+    LIBS vorn_registry vorn_test_support shlwapi)
+add_wine_gtest(registry_services_restore_tests
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/ServicesRestoreTest.cpp ${registry_test_keys}
+    LIBS vorn_registry vorn_test_support shlwapi)
+add_wine_gtest(registry_com_repair_tests
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/ComServerRepairTest.cpp ${registry_test_keys}
+    LIBS vorn_registry vorn_test_support shlwapi)
+add_wine_gtest(registry_restart_registration_tests
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/RestartRegistrationTest.cpp ${CMAKE_CURRENT_LIST_DIR}/BoundedAppendTest.cpp
+            ${registry_test_keys}
+    LIBS vorn_registry vorn_test_support shlwapi)
