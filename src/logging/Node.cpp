@@ -108,40 +108,33 @@ bool Node::RemoveSender(Node& node)
     return true;
 }
 
-// The registry's lock is held for the whole walk, node locks inside it.
 bool Node::AddReceivers(LockableNodesType& registry)
 {
-    ScopedLock lock(registry);
-    bool any = false;
-    for (Node* node : registry)
-        any = AddReceiver(*node) || any;
-    return any;
+    return WalkRegistry(registry, &Node::AddReceiver);
 }
 
 bool Node::RemoveReceivers(LockableNodesType& registry)
 {
-    ScopedLock lock(registry);
-    bool any = false;
-    for (Node* node : registry)
-        any = RemoveReceiver(*node) || any;
-    return any;
+    return WalkRegistry(registry, &Node::RemoveReceiver);
 }
 
 bool Node::AddSenders(LockableNodesType& registry)
 {
-    ScopedLock lock(registry);
-    bool any = false;
-    for (Node* node : registry)
-        any = AddSender(*node) || any;
-    return any;
+    return WalkRegistry(registry, &Node::AddSender);
 }
 
 bool Node::RemoveSenders(LockableNodesType& registry)
 {
+    return WalkRegistry(registry, &Node::RemoveSender);
+}
+
+// The registry's lock is held for the whole walk, node locks inside it.
+bool Node::WalkRegistry(LockableNodesType& registry, bool (Node::*operation)(Node&))
+{
     ScopedLock lock(registry);
     bool any = false;
     for (Node* node : registry)
-        any = RemoveSender(*node) || any;
+        any = (this->*operation)(*node) || any;
     return any;
 }
 

@@ -28,6 +28,11 @@ public:
 
     LockableNodesType receivers;
     LockableNodesType senders;
+
+private:
+    // Calls the (virtual) operation for each node of the registry in address
+    // order; true when any call returned true.
+    bool WalkRegistry(LockableNodesType& registry, bool (Node::*operation)(Node&));
 };
 
 }  // namespace logging

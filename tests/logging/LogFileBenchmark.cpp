@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "FileBytes.h"
 #include "logging/AppendFileOpen.h"
 #include "logging/FormatterCustom.h"
 #include "logging/Log.h"
@@ -29,19 +30,6 @@ double Now()
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&counter);
     return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-bool ReadAll(const char* path, std::string* bytes)
-{
-    FILE* f = fopen(path, "rb");
-    if (!f)
-        return false;
-    char chunk[65536];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, f)) > 0)
-        bytes->append(chunk, got);
-    fclose(f);
-    return true;
 }
 
 double LogCallRun(const char* path)
@@ -108,7 +96,7 @@ int main()
             logSeconds = seconds;
     }
     std::string logBytes;
-    if (!ReadAll(logPath.c_str(), &logBytes))
+    if (!ReadFileBytes(logPath, &logBytes))
         return 1;
     printf("lines: %d, bytes: %u, fastest of %d runs each\n", kLines, static_cast<unsigned>(logBytes.size()), kRepeats);
     printf("log call into LogFileSync:          %.3f s (%.2f us/line)\n", logSeconds, logSeconds * 1e6 / kLines);
@@ -129,7 +117,7 @@ int main()
                 floorSeconds = seconds;
         }
         std::string floorBytes;
-        if (!ReadAll(floorPath.c_str(), &floorBytes))
+        if (!ReadFileBytes(floorPath, &floorBytes))
             return 1;
         same = same && floorBytes == logBytes;
         printf("%s  %.3f s (%.2f us/line), ratio %.2f\n", floor.name, floorSeconds, floorSeconds * 1e6 / kLines,

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "FileBytes.h"
 #include "LoggingSession.h"
 #include "logging/FormatterCustom.h"
 #include "logging/LogFile.h"
@@ -27,20 +28,6 @@ std::string Utf16Bytes(const std::wstring& units)
 }
 
 const std::string kBom = "\xFF\xFE";
-
-bool ReadFileBytes(const std::string& path, std::string* bytes)
-{
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    bytes->clear();
-    char chunk[4096];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, f)) > 0)
-        bytes->append(chunk, got);
-    fclose(f);
-    return true;
-}
 
 bool Exists(const std::string& path)
 {
