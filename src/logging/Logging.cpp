@@ -32,10 +32,13 @@ void FinalTeardown()
     DeleteSharedTimer();
     DeleteDefaultFormatter();
     DefaultFilterSlot() = nullptr;
+    // The role registries go first, so no destructor below finds a partner
+    // through them; they are deleted even without nodes, so none outlives
+    // the allocator.
+    EmptyAndDeleteRegistry(RegistryName::ReceivingNodes);
+    EmptyAndDeleteRegistry(RegistryName::AllFilters);
+    EmptyAndDeleteRegistry(RegistryName::AllTargets);
     if (LockableNodesType* allNodes = ExistingRegistry(RegistryName::AllNodes)) {
-        EmptyAndDeleteRegistry(RegistryName::ReceivingNodes);
-        EmptyAndDeleteRegistry(RegistryName::AllFilters);
-        EmptyAndDeleteRegistry(RegistryName::AllTargets);
         {
             LockableNodesType copy;
             copy.insert(allNodes->begin(), allNodes->end());
