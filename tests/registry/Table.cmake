@@ -1,0 +1,15 @@
+# Checks of the known-good registry table: its catalogue, every line and
+# security string, the service configuration, and the table generator.
+set(known_good_view ${CMAKE_CURRENT_LIST_DIR}/KnownGoodTableView.cpp)
+if(TARGET vorn_registry_data AND TARGET vorn_registry_parser)
+    add_wine_gtest(registry_known_good_catalogue_tests
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/KnownGoodCatalogueTest.cpp ${known_good_view}
+        LIBS vorn_registry_data vorn_registry_parser)
+    add_wine_gtest(registry_known_good_lines_tests
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/KnownGoodLinesTest.cpp ${known_good_view}
+        LIBS vorn_registry_data vorn_registry_parser advapi32)
+    add_wine_gtest(registry_known_good_service_config_tests
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/KnownGoodServiceConfigTest.cpp ${known_good_view}
+        LIBS vorn_registry_data vorn_registry_parser)
+endif()
+add_python_test(registry_known_good_generator_tests ${CMAKE_CURRENT_LIST_DIR}/KnownGoodGeneratorTest.py)
