@@ -5,11 +5,14 @@ keyboard would; the result has the console text with Wine's terminal escape
 sequences removed, the exit code and the prefix for inspection.
 """
 
+import fcntl
 import os
 import pty
 import re
 import select
 import signal
+import struct
+import termios
 import time
 
 import wineprefix
@@ -56,6 +59,8 @@ def run_console(prefix, argv, answers=(), timeout=180):
     pid, fd = pty.fork()
     if pid == 0:
         try:
+            # Wide enough that no console text wraps.
+            fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 400, 0, 0))
             os.execvpe(wineprefix.WINE, [wineprefix.WINE] + list(argv), prefix.env)
         finally:
             os._exit(127)
@@ -86,12 +91,14 @@ def run_console(prefix, argv, answers=(), timeout=180):
                     seen = at + len(pending[0][0])
                     time.sleep(0.2)  # let the program reach its key read
                     os.write(fd, pending.pop(0)[1].encode("utf-8"))
-            done, status = os.waitpid(pid, os.WNOHANG)
-            if done and not ready:
-                break
+            done, exited = os.waitpid(pid, os.WNOHANG)
+            if done:
+                status = exited
+                if not ready:
+                    break
     finally:
         os.close(fd)
-    if status is None or not os.WIFEXITED(status):
+    if status is None:
         _, status = os.waitpid(pid, 0)
     code = os.WEXITSTATUS(status) if os.WIFEXITED(status) else -1
     return ConsoleRun(raw, code, prefix)

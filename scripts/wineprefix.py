@@ -103,6 +103,20 @@ def _locked(path):
         yield
 
 
+def _private_user_folders(prefix):
+    """Wine links the user's shell folders (Desktop, Documents, ...) to the
+    Unix home directory; a test prefix gets real directories of its own, so
+    nothing a run writes on its desktop leaves the prefix."""
+    users = os.path.join(prefix, "drive_c", "users")
+    for user in os.listdir(users):
+        home = os.path.join(users, user)
+        for name in os.listdir(home):
+            path = os.path.join(home, name)
+            if os.path.islink(path):
+                os.unlink(path)
+                os.mkdir(path)
+
+
 def _ensure_arch_base(arch):
     if not WINE_32BIT:
         # No 32-bit Wine here: every version lives in a 64-bit prefix.
@@ -114,6 +128,7 @@ def _ensure_arch_base(arch):
             env = wine_env(base, arch)
             _run_quiet([WINE, "wineboot", "-i"], env)
             _wait_server(base)
+            _private_user_folders(base)
             open(os.path.join(base, ".ready"), "w").close()
     return base
 
@@ -153,6 +168,7 @@ class Prefix:
         self.root = tempfile.mkdtemp(prefix=version + "-", dir=runs)
         os.rmdir(self.root)
         _link_copy(ensure_base(version), self.root)
+        _private_user_folders(self.root)
 
     def __enter__(self):
         return self

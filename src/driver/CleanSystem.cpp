@@ -1,0 +1,53 @@
+#include "driver/CleanSystem.h"
+
+#include <cstdio>
+#include <cwchar>
+
+#include "driver/PlatformProbe.h"
+#include "logging/Log.h"
+
+bool IsRestorationMode(int argc, wchar_t** argv)
+{
+    // A plain code-unit comparison: lstrcmpW's word sort would weigh the hyphen less.
+    return argc == 2 && argv[1] != nullptr && wcscmp(argv[1], L"-r") == 0;
+}
+
+namespace {
+
+void CleanPostVista(bool restorationMode, uint32_t osVersionCode)
+{
+    (void)restorationMode;
+    (void)osVersionCode;
+}
+
+void CleanPreVista(bool restorationMode, uint32_t osVersionCode)
+{
+    (void)restorationMode;
+    (void)osVersionCode;
+}
+
+}  // namespace
+
+int CleanSystem(int argc, wchar_t** argv, const OSVERSIONINFOEXW& version, bool* restorationMode)
+{
+    FsRedirectionGuard redirectionOff;
+    const bool wow64 = IsWow64();
+    *restorationMode = IsRestorationMode(argc, argv);
+
+    const uint32_t osVersionCode = GetOsVersionCode(version);
+    if (osVersionCode == OsVersionUnsupported) {
+        printf("Not supported OS. Cleaner supports Windows XP, Vista, 7, Windows server 2003 R2 and Windows "
+               "server 2008 R2.\n");
+        return CleanSystemUnsupported;
+    }
+
+    if (IsPostVistaFamily(osVersionCode)) {
+        LogInfo(wow64 ? L"Detected post-Vista 64 bit windows system" : L"Detected post-Vista 32 bit windows system");
+        CleanPostVista(*restorationMode, osVersionCode);
+    } else {
+        LogInfo(wow64 ? L"Detected pre-Vista 64 bit windows system" : L"Detected pre-Vista 32 bit windows system");
+        CleanPreVista(*restorationMode, osVersionCode);
+    }
+    LogInfo(L"Cleaning finished");
+    return CleanSystemDone;
+}

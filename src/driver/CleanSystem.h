@@ -1,0 +1,14 @@
+#pragma once
+// The cleaning sequence of both run modes.
+#include <windows.h>
+
+// Exactly one argument, and it is exactly "-r".
+bool IsRestorationMode(int argc, wchar_t** argv);
+
+const int CleanSystemDone = 0;
+const int CleanSystemUnsupported = 3;
+
+// Runs the phases for the mode and the Windows family with WoW64 redirection
+// off; sets *restorationMode. Returns CleanSystemDone, or
+// CleanSystemUnsupported for a Windows version the cleaner does not know.
+int CleanSystem(int argc, wchar_t** argv, const OSVERSIONINFOEXW& version, bool* restorationMode);

@@ -1,0 +1,24 @@
+#pragma once
+// The shutdown privilege and the restart that ends every completed run.
+#include <windows.h>
+
+// Sets SeShutdownPrivilege in the token to enabled (or removed); logs the
+// failing step at debug level.
+bool SetPrivilege(HANDLE token, bool enable);
+
+// Enables SeShutdownPrivilege in the process token.
+bool EnableShutdownPrivilege();
+
+// Asks the system for an immediate, planned restart (security fix).
+bool InitiateRestart();
+
+// The two steps of the restart, replaceable where a test cannot restart.
+struct RestartSteps {
+    bool (*enableShutdownPrivilege)();
+    bool (*initiateRestart)();
+};
+
+inline RestartSteps SystemRestartSteps()
+{
+    return RestartSteps{EnableShutdownPrivilege, InitiateRestart};
+}

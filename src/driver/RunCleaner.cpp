@@ -1,0 +1,69 @@
+#include "driver/RunCleaner.h"
+
+#include <windows.h>
+
+#include <conio.h>
+#include <cstdio>
+
+#include "driver/CleanSystem.h"
+#include "driver/Console.h"
+#include "driver/PlatformProbe.h"
+#include "logging/Log.h"
+
+namespace {
+
+void LogStartTime()
+{
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    LogInfo(L"--------------------------------------------------------------");
+    LogInfo(L"Log started %04d.%02d.%02d %02d:%02d:%02d", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+            now.wSecond);
+}
+
+// Asks whether the disabled services should be restored after the restart;
+// true for 'y' or 'Y'.
+bool AskForServicesRestoration()
+{
+    printf("It is recommended to restore some system services that might have been disabled by malware. Do you "
+           "want to do that (y/n)?\n");
+    const int key = _getch();
+    return key == 'y' || key == 'Y';
+}
+
+}  // namespace
+
+int RunCleaner(int argc, wchar_t** argv, void (*queryOsVersion)(OSVERSIONINFOEXW&))
+{
+    PrintBanner();
+    LogStartTime();
+
+    OSVERSIONINFOEXW version;
+    (queryOsVersion ? queryOsVersion : QueryOsVersion)(version);
+    if (version.dwMajorVersion == 0)
+        return RunResultNoVersion;
+    ReportOsInformation(version);
+
+    bool restorationMode = false;
+    const int cleaned = CleanSystem(argc, argv, version, &restorationMode);
+    if (cleaned != CleanSystemDone)
+        return cleaned;
+
+    int servicesAnswer = 'n';
+    if (!restorationMode && AskForServicesRestoration()) {
+        servicesAnswer = 'y';
+    }
+
+    PrintFinishedNotice();
+    if (restorationMode)
+        printf("System has to be rebooted for changes to come in effect. You should save all your work and press "
+               "any key to reboot...\n");
+    else if (servicesAnswer == 'y')
+        printf("System has to be rebooted to continue cleaning. You should save all your work and press any key "
+               "to reboot...\n");
+    else
+        printf("System has to be rebooted to finish cleaning. You should save all your work and press any key to "
+               "reboot...\n");
+    _getch();
+    return RunResultRestart;
+}

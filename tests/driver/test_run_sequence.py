@@ -1,0 +1,120 @@
+#!/usr/bin/env python3
+"""The real cleaner under Wine: run modes, the question, notices, exit codes,
+the log directory and the log file."""
+
+import os
+import subprocess
+import unittest
+
+import scenario
+import wineprefix
+
+EXE = os.path.join(os.environ.get("VORN_BUILD_DIR", "."), "src", "driver", "VORNTarnvexEvCleaner.exe")
+
+BANNER = "VORN Win32/Tarnvex.EV Cleaner v1.0.0.7 (Dec  4 2012 11:33:22)"
+HINT = 'If you need only services restoration run "VORNTarnvexEvCleaner -r"'
+QUESTION = ("It is recommended to restore some system services that might have been disabled by malware. "
+            "Do you want to do that (y/n)?")
+FOR_CHANGES = ("System has to be rebooted for changes to come in effect. "
+               "You should save all your work and press any key to reboot...")
+CONTINUE = ("System has to be rebooted to continue cleaning. "
+            "You should save all your work and press any key to reboot...")
+FINISH = ("System has to be rebooted to finish cleaning. "
+          "You should save all your work and press any key to reboot...")
+UNSUPPORTED = ("Not supported OS. Cleaner supports Windows XP, Vista, 7, Windows server 2003 R2 "
+               "and Windows server 2008 R2.")
+REBOOT_KEY = ("press any key to reboot...", " ")
+
+
+def finished_notice(prefix):
+    return "Cleaner finished, check C:\\users\\%s\\Desktop\\RA Ravariv directory for logs" % prefix.user
+
+
+def log_path(prefix):
+    return os.path.join(prefix.desktop, "RA Ravariv", "TarnvexFix.log")
+
+
+def cleaning(prefix, key, args=()):
+    return scenario.run_console(prefix, [EXE] + list(args), [("(y/n)?", key), REBOOT_KEY])
+
+
+class Question(unittest.TestCase):
+    def test_y_continues_every_other_key_finishes(self):
+        with wineprefix.Prefix("win7") as p:
+            for key, notice in (("y", CONTINUE), ("Y", CONTINUE), ("n", FINISH), ("N", FINISH),
+                                ("\r", FINISH), (" ", FINISH), ("q", FINISH)):
+                with self.subTest(key=key):
+                    run = cleaning(p, key)
+                    self.assertEqual(5, run.exit_code)
+                    lines = run.lines
+                    self.assertEqual([QUESTION, finished_notice(p), notice], lines[-3:])
+
+    def test_whole_dialogue_of_a_cleaning_run_on_windows_7_and_xp(self):
+        for version, os_line in (("win7", "OS: 6.1.7601 SP1"), ("winxp", "OS: 5.1.2600 SP3")):
+            with self.subTest(version=version), wineprefix.Prefix(version) as p:
+                run = cleaning(p, "y")
+                self.assertEqual(5, run.exit_code)
+                self.assertEqual(BANNER, run.lines[0])
+                self.assertEqual(
+                    [HINT, os_line, QUESTION, finished_notice(p), CONTINUE], run.lines[2:])
+                # The banner is bright white, everything after it light grey.
+                self.assertIn(b"\x1b[97mV", run.raw)
+
+
+class RunModes(unittest.TestCase):
+    def test_lone_dash_r_restores_without_a_question(self):
+        with wineprefix.Prefix("win7") as p:
+            run = scenario.run_console(p, [EXE, "-r"], [REBOOT_KEY])
+            self.assertEqual(5, run.exit_code)
+            self.assertNotIn(QUESTION, run.text)
+            self.assertEqual([finished_notice(p), FOR_CHANGES], run.lines[-2:])
+
+    def test_every_other_command_line_cleans(self):
+        with wineprefix.Prefix("win7") as p:
+            for args in (["-R"], ["/r"], ["-r "], ["-r", "x"], ["x", "-r"]):
+                with self.subTest(args=args):
+                    run = cleaning(p, "n", args)
+                    self.assertEqual(5, run.exit_code)
+                    self.assertIn(QUESTION, run.lines)
+
+    def test_unsupported_windows_is_refused_without_question_or_restart(self):
+        for version, os_line in (("win2k", "OS: 5.0.2195 SP4"), ("win8", "OS: 6.2.9200 SP0")):
+            with self.subTest(version=version), wineprefix.Prefix(version) as p:
+                run = scenario.run_console(p, [EXE], [])
+                self.assertEqual(3, run.exit_code)
+                self.assertEqual([HINT, os_line, UNSUPPORTED], run.lines[2:])
+
+
+class LogDirectory(unittest.TestCase):
+    def test_a_file_in_the_way_stops_the_run_before_the_banner(self):
+        with wineprefix.Prefix("win7") as p:
+            p.plant(os.path.join(p.desktop, "RA Ravariv"), b"not a directory")
+            run = scenario.run_console(p, [EXE], [])
+            self.assertEqual(255, run.exit_code)  # -1
+            self.assertEqual(["Couldn't prepare directory for logs"], run.lines)
+
+    def test_an_existing_directory_is_reused(self):
+        with wineprefix.Prefix("win7") as p:
+            other = os.path.join(p.desktop, "RA Ravariv", "keep.txt")
+            p.plant(other, b"kept")
+            run = cleaning(p, "n")
+            self.assertEqual(5, run.exit_code)
+            self.assertEqual(b"kept", open(other, "rb").read())
+            self.assertTrue(os.path.isfile(log_path(p)))
+
+
+class RedirectedOutput(unittest.TestCase):
+    def test_a_file_receives_the_same_texts_in_order_without_colour_codes(self):
+        with wineprefix.Prefix("win7") as p:
+            on_console = cleaning(p, "n").lines
+            # Standard input without a terminal: both key reads return at once,
+            # which is no 'y'.
+            redirected = p.run([EXE])
+            self.assertEqual(5, redirected.returncode)
+            text = redirected.stdout.decode("ascii")
+            self.assertNotIn("\x1b", text)
+            self.assertEqual(on_console, [line for line in text.replace("\r\n", "\n").split("\n") if line.strip()])
+
+
+if __name__ == "__main__":
+    unittest.main()
