@@ -5,6 +5,8 @@
 
 #include "driver/PlatformProbe.h"
 #include "logging/Log.h"
+#include "registry/ComServerRepair.h"
+#include "registry/ServicesRestore.h"
 
 bool IsRestorationMode(int argc, wchar_t** argv)
 {
@@ -16,14 +18,20 @@ namespace {
 
 void CleanPostVista(bool restorationMode, uint32_t osVersionCode)
 {
-    (void)restorationMode;
-    (void)osVersionCode;
+    if (restorationMode) {
+        RestoreServices(osVersionCode);
+        return;
+    }
+    RepairComServerPaths(osVersionCode);
 }
 
 void CleanPreVista(bool restorationMode, uint32_t osVersionCode)
 {
-    (void)restorationMode;
-    (void)osVersionCode;
+    if (restorationMode) {
+        RestoreServices(osVersionCode);
+        return;
+    }
+    RepairComServerPaths(osVersionCode);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "driver/Console.h"
 #include "driver/PlatformProbe.h"
 #include "logging/Log.h"
+#include "registry/RestartRegistration.h"
 
 namespace {
 
@@ -51,6 +52,7 @@ int RunCleaner(int argc, wchar_t** argv, void (*queryOsVersion)(OSVERSIONINFOEXW
 
     int servicesAnswer = 'n';
     if (!restorationMode && AskForServicesRestoration()) {
+        RegisterRestartRun();
         servicesAnswer = 'y';
     }
 
