@@ -1,0 +1,118 @@
+// The restoration pass over the built-in table for one family (chosen when the
+// test is built) in a throw-away prefix: it opens exactly that family's keys,
+// every step succeeds, and a second pass finds every value equal.
+#include "registry/ServicesRestore.h"
+
+#include "support/LogCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#ifndef KNOWN_GOOD_FAMILY
+#error "KNOWN_GOOD_FAMILY names the family under test"
+#endif
+
+namespace {
+
+using Lines = std::vector<std::wstring>;
+
+uint32_t VersionCodeOf(uint32_t family)
+{
+    const uint32_t codes[] = {0x51u, 0x60u, 0x61u, 0x80000052u, 0x80000061u, 0x80000060u};
+    return codes[family];
+}
+
+std::vector<const KnownGoodRecord*> FamilyRecords()
+{
+    const KnownGoodTable table = BuiltInKnownGoodTable();
+    std::vector<const KnownGoodRecord*> out;
+    for (size_t i = 0; i < table.count; ++i) {
+        if (table.records[i].osFamily == KNOWN_GOOD_FAMILY) out.push_back(&table.records[i]);
+    }
+    return out;
+}
+
+std::wstring Wide(const char* s)
+{
+    return std::wstring(s, s + strlen(s));
+}
+
+Lines KeysOpened(const Lines& lines)
+{
+    Lines keys;
+    const std::wstring creating = L"info: Creating HKLM\\";
+    for (const std::wstring& line : lines) {
+        if (line.compare(0, creating.size(), creating) != 0) continue;
+        keys.push_back(line.substr(creating.size(), line.rfind(L" - ") - creating.size()));
+    }
+    return keys;
+}
+
+bool IsFailure(const std::wstring& line)
+{
+    return line.find(L"failed") != std::wstring::npos || line.find(L"Failed") != std::wstring::npos;
+}
+
+// Known fault, reported: the security string stated for BITS\Parameters in
+// families 1, 2, 4 and 5 gives administrators less than the full access the
+// record step asks for when it opens a key, so once it is set, a later pass
+// cannot open the key again. Pinned here so that a fix shows up as a change.
+const char kReopenRefusedKey[] = "System\\CurrentControlset\\Services\\BITS\\Parameters";
+
+bool IsReopenRefusedKey(const char* keyPath)
+{
+    return KNOWN_GOOD_FAMILY != 0 && KNOWN_GOOD_FAMILY != 3 && strcmp(keyPath, kReopenRefusedKey) == 0;
+}
+
+bool IsReopenRefused(const std::wstring& line)
+{
+    return IsReopenRefusedKey(kReopenRefusedKey) &&
+           line == L"info: Creating HKLM\\" + Wide(kReopenRefusedKey) + L" - failed";
+}
+
+TEST(KnownGoodRestore, FamilyRecordsRestoreAndASecondPassFindsEveryValueEqual)
+{
+    const std::vector<const KnownGoodRecord*> records = FamilyRecords();
+    ASSERT_FALSE(records.empty());
+    Lines expectedKeys;
+    for (const KnownGoodRecord* r : records) expectedKeys.push_back(Wide(r->keyPath));
+
+    {
+        LogCapture capture;
+        RestoreServices(VersionCodeOf(KNOWN_GOOD_FAMILY));
+        const Lines lines = capture.Lines();
+        EXPECT_EQ(expectedKeys, KeysOpened(lines)) << "exactly the family's records, in table order";
+        for (const std::wstring& line : lines) {
+            EXPECT_FALSE(IsFailure(line)) << std::string(line.begin(), line.end());
+        }
+    }
+    LogCapture capture;
+    RestoreServices(VersionCodeOf(KNOWN_GOOD_FAMILY));
+    const Lines lines = capture.Lines();
+    EXPECT_EQ(expectedKeys, KeysOpened(lines));
+    size_t matches = 0;
+    size_t refused = 0;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const std::wstring& line = lines[i];
+        const bool allowed = line.find(L" - opened existing") != std::wstring::npos ||
+                             line == L"info: Successfully set security information" ||
+                             line.find(L"\" matches known good one, skipping update") != std::wstring::npos ||
+                             IsReopenRefused(line);
+        EXPECT_TRUE(allowed) << std::string(line.begin(), line.end());
+        if (line.find(L"matches known good one") != std::wstring::npos) ++matches;
+        if (IsReopenRefused(line)) ++refused;
+    }
+    EXPECT_EQ(IsReopenRefusedKey(kReopenRefusedKey) ? 1u : 0u, refused);
+    size_t values = 0;
+    for (const KnownGoodRecord* r : records) {
+        if (IsReopenRefusedKey(r->keyPath)) continue;
+        for (const wchar_t* p = r->valueLines; *p != L'\0'; p += wcslen(p) + 1) ++values;
+    }
+    EXPECT_EQ(values, matches);
+}
+
+}  // namespace
