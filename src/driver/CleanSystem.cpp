@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "cleanup/MalwareFiles.h"
+#include "cleanup/ServicesExeCheck.h"
+#include "cleanup/ServicesExeRestore.h"
 #include "driver/PlatformProbe.h"
 #include "logging/Log.h"
 #include "registry/ComServerRepair.h"
@@ -23,6 +26,17 @@ void CleanPostVista(bool restorationMode, uint32_t osVersionCode)
         return;
     }
     RepairComServerPaths(osVersionCode);
+    if (ServicesExeIsInfected()) {
+        LogInfo(L"services.exe appears to be infected");
+        if (!RestoreServicesExe()) {
+            LogInfo(L"Failed to restore services.exe");
+            return;
+        }
+        LogInfo(L"Restored services.exe successfully");
+    } else {
+        LogInfo(L"services.exe appears to be clean");
+    }
+    RemoveMalwareFiles();
 }
 
 void CleanPreVista(bool restorationMode, uint32_t osVersionCode)
@@ -32,6 +46,7 @@ void CleanPreVista(bool restorationMode, uint32_t osVersionCode)
         return;
     }
     RepairComServerPaths(osVersionCode);
+    RemoveMalwareFiles();
 }
 
 }  // namespace

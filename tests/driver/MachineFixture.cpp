@@ -1,0 +1,261 @@
+// Turns a test prefix's registry into that of an infected machine, and checks
+// afterwards that the known-good table holds again.
+//
+//   MachineFixture infect <family> <module>  services of the family as Windows
+//       installs them, then damaged as the rootkit does it; the eight COM
+//       server defaults pointed at <module>
+//   MachineFixture verify <family>           every key, value and key security
+//       of the family's records equal to the table; prints each difference
+//   MachineFixture com                       prints the eight COM defaults
+#include <windows.h>
+
+#include <sddl.h>
+#include <shlwapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "registry/KnownGoodRecord.h"
+#include "registry/ValueLine.h"
+#include "win/ScopedLocalMemory.h"
+#include "win/ScopedRegKey.h"
+
+namespace {
+
+const REGSAM kView = KEY_WOW64_64KEY;
+const char kServicesKey[] = "System\\CurrentControlset\\Services\\";
+// Owner, group and DACL; the SACL cannot be read without SeSecurityPrivilege.
+const SECURITY_INFORMATION kCompared =
+    OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+
+struct ComRow {
+    HKEY root;
+    const wchar_t* subKey;
+};
+
+// The registrations the rootkit redirects, in both views of each class.
+const ComRow kComRows[] = {
+    {HKEY_CLASSES_ROOT, L"CLSID\\{5839FCA9-774D-42A1-ACDA-D6A79037F57F}\\InprocServer32"},
+    {HKEY_LOCAL_MACHINE, L"Software\\Classes\\CLSID\\{5839FCA9-774D-42A1-ACDA-D6A79037F57F}\\InprocServer32"},
+    {HKEY_CLASSES_ROOT, L"CLSID\\{fbeb8a05-beee-4442-804e-409d6c4515e9}\\InprocServer32"},
+    {HKEY_LOCAL_MACHINE, L"Software\\Classes\\CLSID\\{fbeb8a05-beee-4442-804e-409d6c4515e9}\\InprocServer32"},
+    {HKEY_CLASSES_ROOT, L"CLSID\\{F3130CDB-AA52-4C3A-AB32-85FFC23AF9C1}\\InprocServer32"},
+    {HKEY_LOCAL_MACHINE, L"Software\\Classes\\CLSID\\{f3130cdb-aa52-4c3a-ab32-85ffc23af9c1}\\InprocServer32"},
+    {HKEY_CLASSES_ROOT, L"CLSID\\{42aedc87-2188-41fd-b9a3-0c966feabec1}\\InprocServer32"},
+    {HKEY_CURRENT_USER, L"Software\\Classes\\CLSID\\{42aedc87-2188-41fd-b9a3-0c966feabec1}\\InprocServer32"},
+};
+
+// "BITS\Parameters" for "System\CurrentControlset\Services\BITS\Parameters".
+std::string BelowServices(const char* keyPath)
+{
+    const size_t prefix = strlen(kServicesKey);
+    return _strnicmp(keyPath, kServicesKey, prefix) == 0 ? std::string(keyPath + prefix) : std::string(keyPath);
+}
+
+std::vector<const KnownGoodRecord*> FamilyRecords(uint32_t family)
+{
+    std::vector<const KnownGoodRecord*> records;
+    const KnownGoodTable table = BuiltInKnownGoodTable();
+    for (size_t i = 0; i < table.count; ++i)
+        if (table.records[i].osFamily == family)
+            records.push_back(&table.records[i]);
+    return records;
+}
+
+bool SetSecurity(HKEY key, const char* sddl, SECURITY_INFORMATION what)
+{
+    ScopedLocalMemory descriptor;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1,
+                                                              descriptor.Receive<PSECURITY_DESCRIPTOR>(), nullptr))
+        return false;
+    return RegSetKeySecurity(key, what, descriptor.Get()) == ERROR_SUCCESS;
+}
+
+bool WriteRecord(const KnownGoodRecord& record)
+{
+    ScopedRegKey key;
+    if (RegCreateKeyExA(record.root, record.keyPath, 0, nullptr, 0, KEY_ALL_ACCESS | kView, nullptr, key.Receive(),
+                        nullptr) != ERROR_SUCCESS) {
+        printf("cannot create %s\n", record.keyPath);
+        return false;
+    }
+    ValueBlockCursor lines(record.valueLines);
+    while (const wchar_t* line = lines.Next()) {
+        ParsedValue value;
+        if (!ParseValueLine(line, value) ||
+            RegSetValueExW(key.Get(), value.name, 0, value.type, value.data.get(), value.size) != ERROR_SUCCESS) {
+            printf("cannot write a value of %s\n", record.keyPath);
+            return false;
+        }
+    }
+    // Owner and group need privileges a test process lacks; the DACL is what
+    // the rootkit replaces and the cleaner restores.
+    return SetSecurity(key.Get(), record.sddl, DACL_SECURITY_INFORMATION);
+}
+
+bool SetString(HKEY key, const wchar_t* name, DWORD type, const wchar_t* data)
+{
+    return RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(data),
+                          static_cast<DWORD>((wcslen(data) + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+// What the rootkit does to a service: disabled, start-up rewired, recovery
+// and dependencies gone, the key opened to everybody.
+bool DamageService(const KnownGoodRecord& record, const std::wstring& module)
+{
+    ScopedRegKey key;
+    if (RegOpenKeyExA(record.root, record.keyPath, 0, KEY_ALL_ACCESS | kView, key.Receive()) != ERROR_SUCCESS)
+        return false;
+    const DWORD disabled = SERVICE_DISABLED;
+    RegSetValueExW(key.Get(), L"Start", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&disabled), sizeof(disabled));
+    SetString(key.Get(), L"ImagePath", REG_EXPAND_SZ, (module + L" -k netsvcs").c_str());
+    RegDeleteValueW(key.Get(), L"FailureActions");
+    RegDeleteValueW(key.Get(), L"DependOnService");
+    RegDeleteValueW(key.Get(), L"Description");
+    return SetSecurity(key.Get(), "D:(A;;KA;;;WD)", DACL_SECURITY_INFORMATION);
+}
+
+bool DamageParameters(const KnownGoodRecord& record, const std::wstring& module)
+{
+    ScopedRegKey key;
+    if (RegOpenKeyExA(record.root, record.keyPath, 0, KEY_ALL_ACCESS | kView, key.Receive()) != ERROR_SUCCESS)
+        return false;
+    return SetString(key.Get(), L"ServiceDll", REG_EXPAND_SZ, module.c_str());
+}
+
+int Infect(uint32_t family, const std::wstring& module)
+{
+    const std::vector<const KnownGoodRecord*> records = FamilyRecords(family);
+    for (const KnownGoodRecord* record : records)
+        if (!WriteRecord(*record))
+            return 1;
+
+    int damaged = 0;
+    for (const KnownGoodRecord* record : records) {
+        const std::string below = BelowServices(record->keyPath);
+        const size_t slash = below.find('\\');
+        if (slash == std::string::npos)
+            damaged += DamageService(*record, module);
+        else if (below.substr(slash) == "\\Parameters")
+            damaged += DamageParameters(*record, module);
+    }
+    // Whole subkeys deleted: the services' own security settings.
+    for (const KnownGoodRecord* record : records) {
+        const std::string below = BelowServices(record->keyPath);
+        if (below.size() > 9 && below.compare(below.size() - 9, 9, "\\Security") == 0 &&
+            SHDeleteKeyA(record->root, record->keyPath) == ERROR_SUCCESS)
+            ++damaged;
+    }
+
+    for (const ComRow& row : kComRows) {
+        ScopedRegKey key;
+        if (RegCreateKeyExW(row.root, row.subKey, 0, nullptr, 0, KEY_ALL_ACCESS | kView, nullptr, key.Receive(),
+                            nullptr) != ERROR_SUCCESS ||
+            !SetString(key.Get(), nullptr, REG_SZ, module.c_str()))
+            return 1;
+    }
+    printf("%u records written, %d keys damaged\n", static_cast<unsigned>(records.size()), damaged);
+    return 0;
+}
+
+std::string SecurityOf(HKEY key)
+{
+    DWORD size = 0;
+    RegGetKeySecurity(key, kCompared, nullptr, &size);
+    std::vector<BYTE> descriptor(size ? size : 1);
+    if (RegGetKeySecurity(key, kCompared, descriptor.data(), &size) != ERROR_SUCCESS)
+        return "(unreadable)";
+    ScopedLocalMemory text;
+    if (!ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor.data(), SDDL_REVISION_1, kCompared,
+                                                              text.Receive<char*>(), nullptr))
+        return "(unconvertible)";
+    return static_cast<const char*>(text.Get());
+}
+
+std::string NormalisedSecurity(const char* sddl)
+{
+    ScopedLocalMemory descriptor;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1,
+                                                              descriptor.Receive<PSECURITY_DESCRIPTOR>(), nullptr))
+        return "(invalid)";
+    ScopedLocalMemory text;
+    if (!ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor.Get(), SDDL_REVISION_1, kCompared,
+                                                              text.Receive<char*>(), nullptr))
+        return "(unconvertible)";
+    return static_cast<const char*>(text.Get());
+}
+
+int Verify(uint32_t family)
+{
+    int differences = 0;
+    size_t values = 0;
+    const std::vector<const KnownGoodRecord*> records = FamilyRecords(family);
+    for (const KnownGoodRecord* record : records) {
+        ScopedRegKey key;
+        if (RegOpenKeyExA(record->root, record->keyPath, 0, KEY_READ | READ_CONTROL | kView, key.Receive()) !=
+            ERROR_SUCCESS) {
+            printf("missing key %s\n", record->keyPath);
+            ++differences;
+            continue;
+        }
+        const std::string security = SecurityOf(key.Get());
+        if (security != NormalisedSecurity(record->sddl)) {
+            printf("security of %s: %s\n", record->keyPath, security.c_str());
+            ++differences;
+        }
+        ValueBlockCursor lines(record->valueLines);
+        while (const wchar_t* line = lines.Next()) {
+            ParsedValue expected;
+            if (!ParseValueLine(line, expected))
+                continue;
+            ++values;
+            DWORD type = 0, size = 0;
+            LONG status = RegQueryValueExW(key.Get(), expected.name, nullptr, &type, nullptr, &size);
+            std::vector<BYTE> data(size ? size : 1);
+            if (status == ERROR_SUCCESS)
+                status = RegQueryValueExW(key.Get(), expected.name, nullptr, &type, data.data(), &size);
+            if (status != ERROR_SUCCESS || type != expected.type || size != expected.size ||
+                memcmp(data.data(), expected.data.get(), size) != 0) {
+                printf("value %s\\%ls differs\n", record->keyPath, expected.name);
+                ++differences;
+            }
+        }
+    }
+    printf("%u records, %u values, %d differences\n", static_cast<unsigned>(records.size()),
+           static_cast<unsigned>(values), differences);
+    return differences == 0 ? 0 : 1;
+}
+
+int PrintComDefaults()
+{
+    for (const ComRow& row : kComRows) {
+        wchar_t data[1024] = L"(missing)";
+        DWORD size = sizeof(data) - sizeof(wchar_t);
+        DWORD type = 0;
+        ScopedRegKey key;
+        if (RegOpenKeyExW(row.root, row.subKey, 0, KEY_READ | kView, key.Receive()) == ERROR_SUCCESS &&
+            RegQueryValueExW(key.Get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) ==
+                ERROR_SUCCESS)
+            data[size / sizeof(wchar_t)] = L'\0';
+        printf("%ls\t%lu\t%ls\n", row.subKey, static_cast<unsigned long>(type), data);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc == 4 && wcscmp(argv[1], L"infect") == 0)
+        return Infect(static_cast<uint32_t>(_wtoi(argv[2])), argv[3]);
+    if (argc == 3 && wcscmp(argv[1], L"verify") == 0)
+        return Verify(static_cast<uint32_t>(_wtoi(argv[2])));
+    if (argc == 2 && wcscmp(argv[1], L"com") == 0)
+        return PrintComDefaults();
+    printf("usage: MachineFixture infect <family> <module> | verify <family> | com\n");
+    return 2;
+}
