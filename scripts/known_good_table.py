@@ -186,37 +186,28 @@ def check_records(path, records):
         previous = r
 
 
-def narrow_literal(text):
+def c_literal(text, wide):
+    """A C++ string literal of `text`; narrow literals hold ASCII only."""
     out = []
     for ch in text:
-        if ch == "\\":
-            out.append("\\\\")
-        elif ch == '"':
-            out.append('\\"')
-        elif ch == "?":
-            out.append("\\?")
+        if ch in '\\"?':
+            out.append("\\" + ch)
         elif 0x20 <= ord(ch) < 0x7F:
             out.append(ch)
-        else:
+        elif not wide:
             raise SourceError("non-ASCII character in narrow string: %r" % text)
-    return '"' + "".join(out) + '"'
-
-
-def wide_literal(text):
-    out = []
-    for ch in text:
-        if ch == "\\":
-            out.append("\\\\")
-        elif ch == '"':
-            out.append('\\"')
-        elif ch == "?":
-            out.append("\\?")
-        elif 0x20 <= ord(ch) < 0x7F:
-            out.append(ch)
         else:
             # A universal character name cannot run into a following digit.
             out.append("\\u%04x" % ord(ch) if ord(ch) <= 0xFFFF else "\\U%08x" % ord(ch))
-    return 'L"' + "".join(out) + '"'
+    return ('L"' if wide else '"') + "".join(out) + '"'
+
+
+def narrow_literal(text):
+    return c_literal(text, wide=False)
+
+
+def wide_literal(text):
+    return c_literal(text, wide=True)
 
 
 def family_source(family, records):

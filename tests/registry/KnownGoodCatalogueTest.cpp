@@ -306,11 +306,6 @@ int RecordCount(const std::vector<ExpectedKey>& keys)
     return n;
 }
 
-std::string Narrow(const std::wstring& s)
-{
-    return std::string(s.begin(), s.end());
-}
-
 TEST(KnownGoodCatalogue, FamiliesFollowEachOtherInCodeOrderWithTheirRecordCounts)
 {
     const KnownGoodTable table = BuiltInKnownGoodTable();

@@ -22,11 +22,6 @@ namespace {
 using namespace known_good_view;
 using Bytes = std::vector<uint8_t>;
 
-std::string Narrow(const std::wstring& s)
-{
-    return std::string(s.begin(), s.end());
-}
-
 bool IsCanonicalHexList(const std::wstring& list)
 {
     if (list.empty()) return true;

@@ -114,23 +114,23 @@ void ExpectDword(const std::vector<Value>& values, const wchar_t* name, int expe
 {
     const Value* v = Find(values, name);
     if (expected < 0) {
-        EXPECT_EQ(nullptr, v) << "not restored: " << std::string(name, name + wcslen(name));
+        EXPECT_EQ(nullptr, v) << "not restored: " << Narrow(name);
         return;
     }
-    ASSERT_NE(nullptr, v) << std::string(name, name + wcslen(name));
+    ASSERT_NE(nullptr, v) << Narrow(name);
     EXPECT_EQ(static_cast<DWORD>(REG_DWORD), v->type);
-    EXPECT_EQ(static_cast<uint32_t>(expected), DwordOf(*v)) << std::string(name, name + wcslen(name));
+    EXPECT_EQ(static_cast<uint32_t>(expected), DwordOf(*v)) << Narrow(name);
 }
 
 void ExpectText(const std::vector<Value>& values, const wchar_t* name, DWORD type, const wchar_t* expected)
 {
     const Value* v = Find(values, name);
     if (!expected) {
-        EXPECT_EQ(nullptr, v) << "not restored: " << std::string(name, name + wcslen(name));
+        EXPECT_EQ(nullptr, v) << "not restored: " << Narrow(name);
         return;
     }
-    ASSERT_NE(nullptr, v) << std::string(name, name + wcslen(name));
-    EXPECT_EQ(type, v->type) << std::string(name, name + wcslen(name));
+    ASSERT_NE(nullptr, v) << Narrow(name);
+    EXPECT_EQ(type, v->type) << Narrow(name);
     EXPECT_EQ(std::wstring(expected), TextOf(*v));
 }
 

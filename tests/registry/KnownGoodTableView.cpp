@@ -93,4 +93,11 @@ uint32_t DwordOf(const Value& value)
     return n;
 }
 
+std::string Narrow(const std::wstring& text)
+{
+    std::string out;
+    for (wchar_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    return out;
+}
+
 }  // namespace known_good_view

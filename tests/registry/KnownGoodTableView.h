@@ -40,4 +40,7 @@ const Value* Find(const std::vector<Value>& values, const wchar_t* name);
 std::wstring TextOf(const Value& value);
 uint32_t DwordOf(const Value& value);
 
+// ASCII text of a value name or line, for failure messages.
+std::string Narrow(const std::wstring& text);
+
 }  // namespace known_good_view
