@@ -5,13 +5,15 @@
 set(SERVICES_EXE_FIXTURE_DIR ${CMAKE_CURRENT_BINARY_DIR}/image-fixtures)
 set(services_exe_fixtures)
 
-# services_exe_fixture(<file name> [VERSION a b c d] [NO_DYNAMIC_BASE])
+# services_exe_fixture(<file name> [VERSION a b c d | RC <resource script>] [NO_DYNAMIC_BASE])
 function(services_exe_fixture file)
-    cmake_parse_arguments(F "NO_DYNAMIC_BASE" "" "VERSION" ${ARGN})
+    cmake_parse_arguments(F "NO_DYNAMIC_BASE" "RC" "VERSION" ${ARGN})
     string(MAKE_C_IDENTIFIER "services_exe_fixture_${file}" target)
     set(sources ${CMAKE_CURRENT_LIST_DIR}/fixtures/image/ImageFixture.c)
     if(F_VERSION)
         list(APPEND sources ${CMAKE_CURRENT_LIST_DIR}/fixtures/image/ImageFixture.rc)
+    elseif(F_RC)
+        list(APPEND sources ${CMAKE_CURRENT_LIST_DIR}/fixtures/image/${F_RC})
     endif()
     add_executable(${target} ${sources})
     if(F_VERSION)
@@ -42,6 +44,7 @@ services_exe_fixture(v6.1.7601.17515-dyn VERSION 6 1 7601 17515)
 services_exe_fixture(v0.0.0.0-dyn VERSION 0 0 0 0)
 services_exe_fixture(noversion-nodyn NO_DYNAMIC_BASE)
 services_exe_fixture(noversion-dyn)
+services_exe_fixture(shortversion-dyn RC ShortVersionFixture.rc)
 
 # The same pair linked for the other pointer width (PE32 beside PE32+), when
 # that compiler is installed.
@@ -84,3 +87,24 @@ add_wine_gtest(services_exe_check_tests
     LIBS services_exe_test_files vorn_cleanup vorn_test_support
 )
 add_dependencies(services_exe_check_tests services_exe_fixtures)
+
+# Wine answers version queries on any file named services.exe from its own
+# built-in service manager, which has no version resource; the replacement
+# tests therefore run with services.exe loaded native-first
+# (services_exe_restore_tests.py), which makes the planted images' own
+# version resources visible.
+add_executable(services_exe_restore_tests ${CMAKE_CURRENT_LIST_DIR}/ServicesExeRestoreTest.cpp)
+target_link_libraries(services_exe_restore_tests PRIVATE
+    services_exe_test_files vorn_cleanup vorn_test_support GTest::gtest GTest::gmock GTest::gtest_main)
+target_link_options(services_exe_restore_tests PRIVATE -static -static-libgcc -static-libstdc++)
+project_warnings(services_exe_restore_tests)
+add_dependencies(services_exe_restore_tests services_exe_fixtures)
+add_python_test(services_exe_restore_tests ${CMAKE_CURRENT_LIST_DIR}/services_exe_restore_tests.py)
+
+# The rename carried out by a restart of the prefix (wineboot -r).
+add_executable(services_exe_probe ${CMAKE_CURRENT_LIST_DIR}/ServicesExeProbe.cpp)
+target_link_libraries(services_exe_probe PRIVATE vorn_cleanup vorn_test_support)
+project_warnings(services_exe_probe)
+project_static_exe(services_exe_probe)
+add_dependencies(services_exe_probe services_exe_fixtures)
+add_python_test(services_exe_restart_tests ${CMAKE_CURRENT_LIST_DIR}/test_services_exe_restart.py)

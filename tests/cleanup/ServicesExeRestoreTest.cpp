@@ -1,0 +1,416 @@
+// The replacement of an infected services.exe: the search of the component
+// store, the backup and the rename scheduled for the next restart, with
+// fixture images that carry real version resources.
+#include "cleanup/ServicesExeRestore.h"
+#include "cleanup/ServicesExeTestFiles.h"
+#include "cleanup/ServicesExeVersion.h"
+#include "support/LogCapture.h"
+#include "win/ScopedRegKey.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const wchar_t SessionManagerKey[] = L"System\\CurrentControlSet\\Control\\Session Manager";
+const wchar_t PendingRenamesValue[] = L"PendingFileRenameOperations";
+const char InfectedFixture[] = "v6.1.7601.17514-nodyn.exe";
+const char CleanFixture[] = "v6.1.7601.17514-dyn.exe";
+
+std::wstring Widen(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
+std::string WindowsDirectory()
+{
+    char directory[MAX_PATH];
+    const UINT length = GetWindowsDirectoryA(directory, MAX_PATH);
+    return length != 0 && length < MAX_PATH ? std::string(directory) : std::string();
+}
+
+std::string ImagePath()
+{
+    char directory[MAX_PATH];
+    const UINT length = GetSystemDirectoryA(directory, MAX_PATH);
+    return length != 0 && length < MAX_PATH ? std::string(directory) + "\\services.exe" : std::string();
+}
+
+std::string StoreDirectory()
+{
+    return WindowsDirectory() + "\\winsxs\\";
+}
+
+// The entries of the pending rename list, in order; empty when there is none.
+std::vector<std::wstring> PendingRenames()
+{
+    ScopedRegKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SessionManagerKey, 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS)
+        return {};
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExW(key.Get(), PendingRenamesValue, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        type != REG_MULTI_SZ)
+        return {};
+    std::vector<wchar_t> data(size / sizeof(wchar_t) + 2, L'\0');
+    if (RegQueryValueExW(key.Get(), PendingRenamesValue, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
+                         &size) != ERROR_SUCCESS)
+        return {};
+    std::vector<std::wstring> entries;
+    for (const wchar_t* at = data.data(); *at != L'\0'; at += entries.back().size() + 1)
+        entries.emplace_back(at);
+    return entries;
+}
+
+void ClearPendingRenames()
+{
+    ScopedRegKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SessionManagerKey, 0, KEY_SET_VALUE, key.Receive()) == ERROR_SUCCESS)
+        RegDeleteValueW(key.Get(), PendingRenamesValue);
+}
+
+// Limits the Session Manager key to reading for as long as it lives, as for
+// a process without the rights to schedule a rename.
+class ReadOnlySessionManager {
+public:
+    ReadOnlySessionManager()
+    {
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SessionManagerKey, 0, READ_CONTROL | WRITE_DAC, key_.Receive()) !=
+            ERROR_SUCCESS)
+            return;
+        DWORD size = 0;
+        RegGetKeySecurity(key_.Get(), DACL_SECURITY_INFORMATION, nullptr, &size);
+        saved_.resize(size);
+        if (size == 0 || RegGetKeySecurity(key_.Get(), DACL_SECURITY_INFORMATION, saved_.data(), &size) !=
+                             ERROR_SUCCESS)
+            return;
+        BYTE administrators[SECURITY_MAX_SID_SIZE];
+        DWORD sidSize = sizeof administrators;
+        alignas(DWORD) BYTE aclBuffer[256];
+        ACL* acl = reinterpret_cast<ACL*>(aclBuffer);
+        SECURITY_DESCRIPTOR descriptor;
+        if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize) ||
+            !InitializeAcl(acl, sizeof aclBuffer, ACL_REVISION) ||
+            !AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ | WRITE_DAC, administrators) ||
+            !InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+            !SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE))
+            return;
+        restricted_ = RegSetKeySecurity(key_.Get(), DACL_SECURITY_INFORMATION, &descriptor) == ERROR_SUCCESS;
+    }
+    ~ReadOnlySessionManager()
+    {
+        if (restricted_)
+            RegSetKeySecurity(key_.Get(), DACL_SECURITY_INFORMATION, saved_.data());
+    }
+    ReadOnlySessionManager(const ReadOnlySessionManager&) = delete;
+    ReadOnlySessionManager& operator=(const ReadOnlySessionManager&) = delete;
+
+    bool Restricted() const { return restricted_; }
+
+private:
+    ScopedRegKey key_;
+    std::vector<BYTE> saved_;
+    bool restricted_ = false;
+};
+
+class ServicesExeRestoreTest : public ::testing::Test {
+protected:
+    // Wine's own service manager is kept aside while the tests plant theirs.
+    static std::string StockCopyPath() { return ImagePath() + ".stock"; }
+    static void SetUpTestSuite() { MoveFileA(ImagePath().c_str(), StockCopyPath().c_str()); }
+    static void TearDownTestSuite()
+    {
+        DeleteFileA(ImagePath().c_str());
+        MoveFileA(StockCopyPath().c_str(), ImagePath().c_str());
+    }
+
+    void SetUp() override
+    {
+        ClearPendingRenames();
+        char current[MAX_PATH];
+        const DWORD length = GetCurrentDirectoryA(MAX_PATH, current);
+        ASSERT_TRUE(length != 0 && length < MAX_PATH);
+        savedDirectory_ = current;
+        // The run's current directory holds "RA Ravariv", as the desktop does.
+        work_ = MakeScratchDirectory("restore");
+        ASSERT_FALSE(work_.empty());
+        ASSERT_TRUE(CreateDirectoryA((work_ + "\\RA Ravariv").c_str(), nullptr));
+        ASSERT_TRUE(SetCurrentDirectoryA(work_.c_str()));
+        PlantImage(InfectedFixture);
+    }
+
+    void TearDown() override
+    {
+        SetCurrentDirectoryA(savedDirectory_.c_str());
+        RemoveTree(work_);
+        for (const std::wstring& entry : entries_)
+            RemoveEntry(entry);
+        ClearPendingRenames();
+        DeleteFileA(ImagePath().c_str());
+    }
+
+    void PlantImage(const std::string& fixture)
+    {
+        infectedBytes_ = ReadFileBytesOrEmpty(FixtureImagePath(fixture));
+        ASSERT_FALSE(infectedBytes_.empty()) << fixture;
+        ASSERT_TRUE(WriteFileBytes(ImagePath(), infectedBytes_));
+    }
+
+    // A component store directory; with a fixture, holding it as services.exe.
+    // Made with the wide functions and the extended-length prefix, so that
+    // names of any length work.
+    std::string PlantEntry(const std::string& name, const std::string& fixture = std::string())
+    {
+        const std::wstring directory = L"\\\\?\\" + Widen(StoreDirectory() + name);
+        entries_.push_back(directory);
+        EXPECT_TRUE(CreateDirectoryW(directory.c_str(), nullptr)) << name;
+        if (!fixture.empty()) {
+            EXPECT_TRUE(CopyFileW(Widen(FixtureImagePath(fixture)).c_str(), (directory + L"\\services.exe").c_str(),
+                                  TRUE))
+                << fixture;
+        }
+        return StoreDirectory() + name + "\\services.exe";
+    }
+
+    // An entry whose services.exe is a directory.
+    void PlantEntryWithDirectoryImage(const std::string& name)
+    {
+        PlantEntry(name);
+        EXPECT_TRUE(CreateDirectoryW((entries_.back() + L"\\services.exe").c_str(), nullptr));
+    }
+
+    // A file, not a directory, whose name matches the search.
+    void PlantEntryFile(const std::string& name)
+    {
+        const std::wstring path = L"\\\\?\\" + Widen(StoreDirectory() + name);
+        entries_.push_back(path);
+        EXPECT_TRUE(CopyFileW(Widen(FixtureImagePath(CleanFixture)).c_str(), path.c_str(), TRUE));
+    }
+
+    // Every shape PlantEntry and its kin make.
+    static void RemoveEntry(const std::wstring& entry)
+    {
+        const std::wstring image = entry + L"\\services.exe";
+        DeleteFileW(image.c_str());
+        RemoveDirectoryW(image.c_str());
+        RemoveDirectoryW(entry.c_str());
+        DeleteFileW(entry.c_str());
+    }
+
+    std::string BackupPath() const { return work_ + "\\RA Ravariv\\services.exe.infected"; }
+
+    static std::vector<std::wstring> ScheduledMove(const std::string& candidate)
+    {
+        return {L"\\??\\" + Widen(candidate), L"!\\??\\" + Widen(ImagePath())};
+    }
+
+    static std::wstring LocatedLine(const std::string& candidate)
+    {
+        return L"info: Located clean services exe: " + Widen(candidate);
+    }
+
+    // No backup, nothing scheduled, the image as it was.
+    void ExpectNothingChanged()
+    {
+        EXPECT_FALSE(Exists(BackupPath()));
+        EXPECT_TRUE(PendingRenames().empty());
+        EXPECT_TRUE(infectedBytes_ == ReadFileBytesOrEmpty(ImagePath())) << "image changed";
+    }
+
+    std::string savedDirectory_;
+    std::string work_;
+    std::vector<std::wstring> entries_;
+    std::string infectedBytes_;
+};
+
+constexpr ULONGLONG FourPartVersion(ULONGLONG a, ULONGLONG b, ULONGLONG c, ULONGLONG d)
+{
+    return a << 48 | b << 32 | c << 16 | d;
+}
+
+// The fixtures' product version is 10.20.30.40 throughout: only the file
+// version may come back.
+TEST_F(ServicesExeRestoreTest, VersionNumberIsTheFileVersion)
+{
+    struct Case {
+        const char* fixture;
+        ULONGLONG version;
+    } cases[] = {
+        {InfectedFixture, FourPartVersion(6, 1, 7601, 17514)},
+        {"v6.1.7601.17515-dyn.exe", FourPartVersion(6, 1, 7601, 17515)},
+        {"v7.1.7601.17514-dyn.exe", FourPartVersion(7, 1, 7601, 17514)},
+        {"v0.0.0.0-dyn.exe", 0},
+        {"noversion-dyn.exe", 0},
+        {"shortversion-dyn.exe", 0},  // a fixed record too short to hold a version
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fixture);
+        EXPECT_EQ(c.version, GetFileVersionNumber(FixtureImagePath(c.fixture).c_str()));
+    }
+    EXPECT_EQ(0u, GetFileVersionNumber((work_ + "\\missing.exe").c_str()));
+    EXPECT_EQ(0u, GetFileVersionNumber(work_.c_str()));
+}
+
+TEST_F(ServicesExeRestoreTest, FirstMatchingDirectoryInSearchOrderWins)
+{
+    // Outside the pattern, though first and of the right version.
+    PlantEntry("aaa_microsoft-windows-audio_6.1.7601.17514", CleanFixture);
+    PlantEntryFile("a0_microsoft-windows-s..controlmanager_file");
+    PlantEntry("a1_microsoft-windows-s..controlmanager_empty");
+    PlantEntryWithDirectoryImage("a2_microsoft-windows-s..controlmanager_subdir");
+    PlantEntry("a3_microsoft-windows-s..controlmanager_6.1.7601.17515", "v6.1.7601.17515-dyn.exe");
+    PlantEntry("a4_microsoft-windows-s..controlmanager_noversion", "noversion-dyn.exe");
+    // Made in the opposite order to the search order.
+    const std::string second = PlantEntry("c_microsoft-windows-s..controlmanager_6.1.7601.17514", CleanFixture);
+    const std::string first = PlantEntry("b_Microsoft-Windows-S..controlmanager_6.1.7601.17514", CleanFixture);
+
+    LogCapture capture;
+    EXPECT_TRUE(RestoreServicesExe());
+    EXPECT_EQ((std::vector<std::wstring>{
+                  L"info: Current infected services.exe version: 6.1.7601.17514",
+                  LocatedLine(first),
+                  L"info: Making backup of current services.exe",
+              }),
+              capture.Lines());
+    EXPECT_EQ(ScheduledMove(first), PendingRenames());
+    EXPECT_TRUE(infectedBytes_ == ReadFileBytesOrEmpty(BackupPath())) << "backup is not the infected image";
+    // Nothing moves before the restart.
+    EXPECT_TRUE(infectedBytes_ == ReadFileBytesOrEmpty(ImagePath())) << "image changed";
+    EXPECT_TRUE(Exists(first));
+    EXPECT_TRUE(Exists(second));
+}
+
+TEST_F(ServicesExeRestoreTest, OnlyTheSameFourPartVersionMatches)
+{
+    PlantEntry("amd64_microsoft-windows-s..a_7.1.7601.17514", "v7.1.7601.17514-dyn.exe");
+    PlantEntry("amd64_microsoft-windows-s..b_6.2.7601.17514", "v6.2.7601.17514-dyn.exe");
+    PlantEntry("amd64_microsoft-windows-s..c_6.1.7602.17514", "v6.1.7602.17514-dyn.exe");
+    PlantEntry("amd64_microsoft-windows-s..d_6.1.7601.17515", "v6.1.7601.17515-dyn.exe");
+    PlantEntry("amd64_microsoft-windows-s..e_noversion", "noversion-dyn.exe");
+    PlantEntry("amd64_microsoft-windows-s..f_0.0.0.0", "v0.0.0.0-dyn.exe");
+
+    LogCapture capture;
+    EXPECT_FALSE(RestoreServicesExe());
+    EXPECT_EQ((std::vector<std::wstring>{
+                  L"info: Current infected services.exe version: 6.1.7601.17514",
+                  L"info: Failed to locate clean services.exe",
+              }),
+              capture.Lines());
+    ExpectNothingChanged();
+}
+
+// An unknown version is not the same version: nothing is ever put in place
+// of an image whose version cannot be read, nor taken from a copy whose
+// version cannot be read.
+TEST_F(ServicesExeRestoreTest, UnknownVersionNeverMatches)
+{
+    PlantImage("noversion-nodyn.exe");
+    PlantEntry("amd64_microsoft-windows-s..a_noversion", "noversion-dyn.exe");
+    PlantEntry("amd64_microsoft-windows-s..b_0.0.0.0", "v0.0.0.0-dyn.exe");
+    PlantEntry("amd64_microsoft-windows-s..c_6.1.7601.17514", CleanFixture);
+    PlantEntry("amd64_microsoft-windows-s..d_empty");
+
+    LogCapture capture;
+    EXPECT_FALSE(RestoreServicesExe());
+    EXPECT_EQ((std::vector<std::wstring>{
+                  L"info: Current infected services.exe version: 0.0.0.0",
+                  L"info: Failed to locate clean services.exe",
+              }),
+              capture.Lines());
+    ExpectNothingChanged();
+}
+
+TEST_F(ServicesExeRestoreTest, NoComponentStoreEntries)
+{
+    LogCapture capture;
+    EXPECT_FALSE(RestoreServicesExe());
+    EXPECT_EQ((std::vector<std::wstring>{
+                  L"info: Current infected services.exe version: 6.1.7601.17514",
+                  L"info: Failed to locate clean services.exe",
+              }),
+              capture.Lines());
+    ExpectNothingChanged();
+}
+
+// The first run makes the backup; a later run, with another image in place,
+// leaves it as it is, says nothing about a backup and still schedules.
+TEST_F(ServicesExeRestoreTest, BackupIsMadeOnceAndNeverOverwritten)
+{
+    const std::string candidate = PlantEntry("amd64_microsoft-windows-s..controlmanager_6.1.7601.17514", CleanFixture);
+    ASSERT_TRUE(RestoreServicesExe());
+    ASSERT_TRUE(infectedBytes_ == ReadFileBytesOrEmpty(BackupPath())) << "backup is not the infected image";
+    ClearPendingRenames();
+
+    std::string other = infectedBytes_;
+    other[other.size() - 1] = static_cast<char>(other[other.size() - 1] ^ 0x55);
+    ASSERT_TRUE(WriteFileBytes(ImagePath(), other));
+    LogCapture capture;
+    EXPECT_TRUE(RestoreServicesExe());
+    EXPECT_EQ((std::vector<std::wstring>{
+                  L"info: Current infected services.exe version: 6.1.7601.17514",
+                  LocatedLine(candidate),
+              }),
+              capture.Lines());
+    EXPECT_TRUE(infectedBytes_ == ReadFileBytesOrEmpty(BackupPath())) << "the backup was overwritten";
+    EXPECT_EQ(ScheduledMove(candidate), PendingRenames());
+}
+
+TEST_F(ServicesExeRestoreTest, BackupIsAttemptedWhenADirectoryIsInTheWay)
+{
+    const std::string candidate = PlantEntry("amd64_microsoft-windows-s..controlmanager_6.1.7601.17514", CleanFixture);
+    ASSERT_TRUE(CreateDirectoryA(BackupPath().c_str(), nullptr));
+
+    LogCapture capture;
+    EXPECT_TRUE(RestoreServicesExe());
+    EXPECT_EQ((std::vector<std::wstring>{
+                  L"info: Current infected services.exe version: 6.1.7601.17514",
+                  LocatedLine(candidate),
+                  L"info: Making backup of current services.exe",
+              }),
+              capture.Lines());
+    EXPECT_TRUE(IsDirectory(BackupPath()));
+    // The replacement does not depend on the backup.
+    EXPECT_EQ(ScheduledMove(candidate), PendingRenames());
+}
+
+// A planted entry whose path would not fit the path buffer is passed over,
+// not cut short.
+TEST_F(ServicesExeRestoreTest, EntryTooLongForAPathIsPassedOver)
+{
+    const std::string longName = "a_microsoft-windows-s" + std::string(230, 'x');
+    ASSERT_GT(StoreDirectory().size() + longName.size() + sizeof("\\services.exe"), static_cast<size_t>(MAX_PATH));
+    PlantEntry(longName, CleanFixture);
+    const std::string candidate = PlantEntry("b_microsoft-windows-s..controlmanager_6.1.7601.17514", CleanFixture);
+
+    LogCapture capture;
+    EXPECT_TRUE(RestoreServicesExe());
+    EXPECT_EQ(LocatedLine(candidate), capture.Lines().at(1));
+    EXPECT_EQ(ScheduledMove(candidate), PendingRenames());
+}
+
+// A replacement that cannot be scheduled is a failed replacement.
+TEST_F(ServicesExeRestoreTest, MoveThatCannotBeScheduledIsAFailure)
+{
+    const std::string candidate = PlantEntry("amd64_microsoft-windows-s..controlmanager_6.1.7601.17514", CleanFixture);
+    LogCapture capture;
+    {
+        ReadOnlySessionManager readOnly;
+        ASSERT_TRUE(readOnly.Restricted());
+        EXPECT_FALSE(RestoreServicesExe());
+    }
+    EXPECT_EQ((std::vector<std::wstring>{
+                  L"info: Current infected services.exe version: 6.1.7601.17514",
+                  LocatedLine(candidate),
+                  L"info: Making backup of current services.exe",
+                  L"info: Failed to schedule replacement of services.exe",
+              }),
+              capture.Lines());
+    EXPECT_TRUE(PendingRenames().empty());
+    EXPECT_TRUE(infectedBytes_ == ReadFileBytesOrEmpty(ImagePath())) << "image changed";
+}
+
+}  // namespace
