@@ -50,18 +50,22 @@ class ConsoleRun:
         return [line for line in self.text.split("\n") if line.strip()]
 
 
-def run_console(prefix, argv, answers=(), timeout=180):
+def run_console(prefix, argv, answers=(), timeout=180, dll_overrides=None):
     """Runs `wine argv...` in the prefix behind a terminal.
 
     answers: (prompt text, key) pairs, typed in order, each as soon as its
     prompt has appeared on the console after the previous key.
+    dll_overrides: added to WINEDLLOVERRIDES, e.g. "services.exe=n,b".
     """
+    env = prefix.env
+    if dll_overrides:
+        env["WINEDLLOVERRIDES"] += ";" + dll_overrides
     pid, fd = pty.fork()
     if pid == 0:
         try:
             # Wide enough that no console text wraps.
             fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 400, 0, 0))
-            os.execvpe(wineprefix.WINE, [wineprefix.WINE] + list(argv), prefix.env)
+            os.execvpe(wineprefix.WINE, [wineprefix.WINE] + list(argv), env)
         finally:
             os._exit(127)
 

@@ -90,7 +90,8 @@ def _link_copy(src, dst):
     for name in _PRIVATE_FILES:
         p = os.path.join(dst, name)
         if os.path.isfile(p):
-            data = open(p, "rb").read()
+            with open(p, "rb") as f:
+                data = f.read()
             os.unlink(p)
             with open(p, "wb") as f:
                 f.write(data)
@@ -163,6 +164,7 @@ class Prefix:
         self.version = version
         self.arch = VERSIONS[version][0] if WINE_32BIT else "win64"
         self.keep = keep or bool(os.environ.get("VORN_KEEP_PREFIX"))
+        self.persistent = False
         runs = os.path.join(bases_dir(), "runs")
         os.makedirs(runs, exist_ok=True)
         self.root = tempfile.mkdtemp(prefix=version + "-", dir=runs)
@@ -236,9 +238,24 @@ class Prefix:
                 return parts[2] if len(parts) > 2 else ""
         return None
 
+    def wait_for_session_end(self):
+        """Waits until the prefix's Wine session has ended and saved the registry."""
+        _wait_server(self.root)
+
+    def keep_server_running(self):
+        """Keeps one Wine session for the prefix until close(): Wine runs a
+        start-up (pending renames included) whenever a new session begins,
+        which would otherwise happen between any two programs."""
+        subprocess.run(["wineserver", "-p"], env=self.env, check=True)
+        self.persistent = True
+        # The session's service processes live on: they must not hold a
+        # later command's output pipes open.
+        _run_quiet([WINE, "reg", "query", "HKLM\\Software\\Wine"], self.env)
+
     def wineboot_restart(self):
         _run_quiet([WINE, "wineboot", "-r"], self.env)
-        _wait_server(self.root)
+        if not self.persistent:
+            _wait_server(self.root)
 
 
 if __name__ == "__main__":

@@ -7,6 +7,9 @@
 //   MachineFixture verify <family>           every key, value and key security
 //       of the family's records equal to the table; prints each difference
 //   MachineFixture com                       prints the eight COM defaults
+//   MachineFixture logon                     what Windows does with the
+//       user's RunOnce values at logon: each value is deleted, then its
+//       command line started; exits with the last program's exit code
 #include <windows.h>
 
 #include <sddl.h>
@@ -21,6 +24,7 @@
 
 #include "registry/KnownGoodRecord.h"
 #include "registry/ValueLine.h"
+#include "win/ScopedHandle.h"
 #include "win/ScopedLocalMemory.h"
 #include "win/ScopedRegKey.h"
 
@@ -78,8 +82,8 @@ bool SetSecurity(HKEY key, const char* sddl, SECURITY_INFORMATION what)
 bool WriteRecord(const KnownGoodRecord& record)
 {
     ScopedRegKey key;
-    if (RegCreateKeyExA(record.root, record.keyPath, 0, nullptr, 0, KEY_ALL_ACCESS | kView, nullptr, key.Receive(),
-                        nullptr) != ERROR_SUCCESS) {
+    if (RegCreateKeyExA(record.root, record.keyPath, 0, nullptr, 0, KEY_ALL_ACCESS | ACCESS_SYSTEM_SECURITY | kView,
+                        nullptr, key.Receive(), nullptr) != ERROR_SUCCESS) {
         printf("cannot create %s\n", record.keyPath);
         return false;
     }
@@ -92,9 +96,9 @@ bool WriteRecord(const KnownGoodRecord& record)
             return false;
         }
     }
-    // Owner and group need privileges a test process lacks; the DACL is what
-    // the rootkit replaces and the cleaner restores.
-    return SetSecurity(key.Get(), record.sddl, DACL_SECURITY_INFORMATION);
+    return SetSecurity(key.Get(), record.sddl,
+                       OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                           SACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION);
 }
 
 bool SetString(HKEY key, const wchar_t* name, DWORD type, const wchar_t* data)
@@ -127,8 +131,29 @@ bool DamageParameters(const KnownGoodRecord& record, const std::wstring& module)
     return SetString(key.Get(), L"ServiceDll", REG_EXPAND_SZ, module.c_str());
 }
 
+// Setting a key's owner and SACL as Windows Setup does needs these.
+bool EnableSetupPrivileges()
+{
+    ScopedHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.Receive()))
+        return false;
+    for (const wchar_t* name : {L"SeRestorePrivilege", L"SeTakeOwnershipPrivilege", L"SeSecurityPrivilege"}) {
+        TOKEN_PRIVILEGES privileges = {};
+        privileges.PrivilegeCount = 1;
+        privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        if (!LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid) ||
+            !AdjustTokenPrivileges(token.Get(), FALSE, &privileges, 0, nullptr, nullptr))
+            return false;
+    }
+    return true;
+}
+
 int Infect(uint32_t family, const std::wstring& module)
 {
+    if (!EnableSetupPrivileges()) {
+        printf("cannot enable the set-up privileges\n");
+        return 1;
+    }
     const std::vector<const KnownGoodRecord*> records = FamilyRecords(family);
     for (const KnownGoodRecord* record : records)
         if (!WriteRecord(*record))
@@ -246,6 +271,47 @@ int PrintComDefaults()
     return 0;
 }
 
+int RunOnceAtLogon()
+{
+    const wchar_t runOnce[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+    std::vector<std::wstring> commands;
+    {
+        ScopedRegKey key;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, runOnce, 0, KEY_ALL_ACCESS, key.Receive()) != ERROR_SUCCESS)
+            return 1;
+        std::vector<std::wstring> names;
+        for (DWORD i = 0;; ++i) {
+            wchar_t name[256];
+            DWORD length = 256;
+            if (RegEnumValueW(key.Get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                break;
+            names.push_back(name);
+        }
+        for (const std::wstring& name : names) {
+            wchar_t data[2048] = {};
+            DWORD size = sizeof(data) - sizeof(wchar_t);
+            if (RegQueryValueExW(key.Get(), name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size) ==
+                ERROR_SUCCESS)
+                commands.push_back(data);
+            RegDeleteValueW(key.Get(), name.c_str());
+        }
+    }
+    DWORD exitCode = 1;
+    for (std::wstring& command : commands) {
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION process = {};
+        if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+            printf("cannot start %ls\n", command.c_str());
+            return 1;
+        }
+        ScopedHandle thread(process.hThread), child(process.hProcess);
+        WaitForSingleObject(child.Get(), INFINITE);
+        GetExitCodeProcess(child.Get(), &exitCode);
+    }
+    return static_cast<int>(exitCode);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -256,6 +322,8 @@ int wmain(int argc, wchar_t** argv)
         return Verify(static_cast<uint32_t>(_wtoi(argv[2])));
     if (argc == 2 && wcscmp(argv[1], L"com") == 0)
         return PrintComDefaults();
-    printf("usage: MachineFixture infect <family> <module> | verify <family> | com\n");
+    if (argc == 2 && wcscmp(argv[1], L"logon") == 0)
+        return RunOnceAtLogon();
+    printf("usage: MachineFixture infect <family> <module> | verify <family> | com | logon\n");
     return 2;
 }

@@ -1,0 +1,131 @@
+"""An infected machine in a Wine prefix, and the steps of its cleaning.
+
+The registry side (the family's services damaged, the COM servers redirected)
+is done by the test build's MachineFixture program; this module plants the
+files: the rootkit's module, an infected services.exe with a clean copy of
+the same version and decoys in the component store, the rootkit's files in
+the recycle bin, and the cleaner itself in a desktop folder with a space in
+its name.
+"""
+
+import os
+import subprocess
+
+import scenario
+import wineprefix
+
+# version name -> (family of the known-good table, post-Vista)
+FAMILIES = {
+    "winxp": (0, False),
+    "winxp64": (0, False),
+    "win2003": (3, False),
+    "vista": (1, True),
+    "win2008": (5, True),
+    "win7": (2, True),
+    "win2008r2": (4, True),
+}
+
+MODULE = "C:\\windows\\system32\\tarnvex.dll"
+SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
+RUN_ONCE = r"HKCU\Software\Microsoft\Windows\CurrentVersion\RunOnce"
+STORE_ENTRY = "amd64_microsoft-windows-s..s-controlmanager_31bf3856ad364e35_%s_none_4aa7d2a0a7bd7b5c"
+USER_SID = "S-1-5-21-0-0-0-1000"
+BOT_DIRECTORY = "$0f1e2d3c4b5a69788796a5b4c3d2e1f0"
+# Version queries on a file named services.exe must reach the file, not
+# Wine's own service manager of that name.
+NATIVE_SERVICES = "services.exe=n,b"
+
+
+def _read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+class InfectedMachine:
+    def __init__(self, prefix, build_dir):
+        self.prefix = prefix
+        self.version = prefix.version
+        self.family, self.post_vista = FAMILIES[prefix.version]
+        self.build = build_dir
+        self.fixture_tool = os.path.join(build_dir, "tests", "driver", "MachineFixture.exe")
+        self.images = os.path.join(build_dir, "tests", "cleanup", "image-fixtures")
+        self.cleaner_dir = os.path.join(prefix.desktop, "VORN Tools")
+        self.cleaner = os.path.join(self.cleaner_dir, "VORNTarnvexEvCleaner.exe")
+        self.cleaner_windows = "C:\\users\\%s\\Desktop\\VORN Tools\\VORNTarnvexEvCleaner.exe" % prefix.user
+        system = prefix.system32()
+        self.services_exe = os.path.join(system, "services.exe")
+        store = os.path.join(prefix.root, "drive_c", "windows", "winsxs")
+        self.clean_source = os.path.join(store, STORE_ENTRY % "6.1.7601.17514", "services.exe")
+        self.decoys = {
+            os.path.join(store, STORE_ENTRY % "6.1.7601.17515", "services.exe"): "v6.1.7601.17515-dyn.exe",
+            os.path.join(store, STORE_ENTRY % "6.1.7602.17514", "services.exe"): "v6.1.7602.17514-dyn.exe",
+        }
+        recycler = "RECYCLER" if self.family in (0, 3) else "$Recycle.Bin"
+        self.bot_dir = os.path.join(prefix.root, "drive_c", recycler, USER_SID, BOT_DIRECTORY)
+        self.backup = os.path.join(prefix.desktop, "RA Ravariv", "services.exe.infected")
+        self.log = os.path.join(prefix.desktop, "RA Ravariv", "TarnvexFix.log")
+
+    def image(self, name):
+        return _read(os.path.join(self.images, name))
+
+    def tool(self, *args):
+        r = self.prefix.run([self.fixture_tool] + list(args))
+        return r.returncode, r.stdout.decode("utf-8", "replace").replace("\r", "")
+
+    def infect(self, cleaner_exe):
+        # Wine's own service manager is started once before anything is
+        # planted over its name, in a session that lasts until the restart.
+        self.prefix.keep_server_running()
+        self.prefix.reg("query", SESSION_MANAGER)
+        code, out = self.tool("infect", str(self.family), MODULE)
+        if code != 0:
+            raise RuntimeError("infecting the registry failed: " + out)
+        self.prefix.plant(self.prefix.unix_path(MODULE), b"MZ rootkit module")
+        if self.post_vista:
+            self.prefix.plant(self.services_exe, self.image("v6.1.7601.17514-nodyn.exe"))
+            self.prefix.plant(self.clean_source, self.image("v6.1.7601.17514-dyn.exe"))
+            for path, name in self.decoys.items():
+                self.prefix.plant(path, self.image(name))
+        self.prefix.plant(os.path.join(self.bot_dir, "cfg.ini"), b"[main]\r\n")
+        self.prefix.plant(os.path.join(self.bot_dir, "modules", "x86.bin"), b"\x90" * 64)
+        self.prefix.plant(self.cleaner, _read(cleaner_exe))
+
+    def run_cleaner(self, args=(), answers=()):
+        return scenario.run_console(self.prefix, [self.cleaner] + list(args), answers,
+                                    dll_overrides=NATIVE_SERVICES)
+
+    def clean(self, answer="y"):
+        return self.run_cleaner([], [("(y/n)?", answer), ("press any key to reboot...", " ")])
+
+    def restart(self):
+        self.prefix.wineboot_restart()
+
+    def logon(self):
+        """Windows at the next logon: the RunOnce command lines are started."""
+        return scenario.run_console(self.prefix, [self.fixture_tool, "logon"],
+                                    [("press any key to reboot...", " ")], dll_overrides=NATIVE_SERVICES)
+
+    def verify_services(self):
+        return self.tool("verify", str(self.family))
+
+    def com_defaults(self):
+        _, out = self.tool("com")
+        return [line.split("\t") for line in out.splitlines() if line]
+
+    def run_once(self):
+        return self.prefix.reg_value(RUN_ONCE, "TarnvexEVCleaner")
+
+    def pending_renames(self):
+        code, out = self.prefix.reg("query", SESSION_MANAGER, "/v", "PendingFileRenameOperations")
+        return out if code == 0 else None
+
+    def log_text(self):
+        if not os.path.exists(self.log):
+            return ""
+        return _read(self.log).decode("utf-16").replace("\r\n", "\n")
+
+    def bot_files(self):
+        found = []
+        for root, _, files in os.walk(self.bot_dir):
+            found += [os.path.relpath(os.path.join(root, f), self.bot_dir) for f in files]
+        return sorted(found)

@@ -1,0 +1,190 @@
+#!/usr/bin/env python3
+"""The whole lifecycle of the real cleaner on every supported Windows:
+infect, clean (answered 'y'), restart, the registered restoration run at the
+next logon, and a second restoration run that finds nothing to change."""
+
+import os
+import re
+import unittest
+
+import infected_machine
+import scenario
+import wineprefix
+
+BUILD = os.environ.get("VORN_BUILD_DIR", ".")
+EXE = os.path.join(BUILD, "src", "driver", "VORNTarnvexEvCleaner.exe")
+
+QUESTION = ("It is recommended to restore some system services that might have been disabled by malware. "
+            "Do you want to do that (y/n)?")
+CONTINUE = ("System has to be rebooted to continue cleaning. "
+            "You should save all your work and press any key to reboot...")
+FOR_CHANGES = ("System has to be rebooted for changes to come in effect. "
+               "You should save all your work and press any key to reboot...")
+REPAIRED_COM = [
+    ("2", "%systemroot%\\system32\\wbem\\fastprox.dll"),
+    ("2", "%systemroot%\\system32\\wbem\\fastprox.dll"),
+    ("2", "%systemroot%\\system32\\shell32.dll"),
+    ("2", "%systemroot%\\system32\\shell32.dll"),
+    ("2", "%systemroot%\\system32\\wbem\\wbemess.dll"),
+    ("2", "%systemroot%\\system32\\wbem\\wbemess.dll"),
+]
+# Vista and later give administrators no write access to this key, so the
+# cleaner cannot open it for the restoration once it carries that security.
+UNOPENABLE = "info: Creating HKLM\\System\\CurrentControlset\\Services\\BITS\\Parameters - failed"
+STORE = "C:\\windows\\winsxs\\" + infected_machine.STORE_ENTRY % "6.1.7601.17514" + "\\services.exe"
+
+
+def run_lines(log_text, run):
+    """The lines of the given run (0 = first) of a log holding several."""
+    runs = re.split(r"(?m)^info: -{80}\ninfo: VORN Win32", log_text)
+    return [line for line in runs[run + 1].split("\n")[1:] if line]
+
+
+class Lifecycle(unittest.TestCase):
+    def lifecycle(self, version):
+        with wineprefix.Prefix(version) as p:
+            m = infected_machine.InfectedMachine(p, BUILD)
+            m.infect(EXE)
+            self.assertNotEqual(0, m.verify_services()[0], "the fixture damaged nothing")
+            bot_files = m.bot_files()
+
+            # The cleaning run, answered with 'y'.
+            run = m.clean("y")
+            self.assertEqual(5, run.exit_code, run.text)
+            self.assertEqual(QUESTION, run.lines[-3])
+            self.assertEqual(CONTINUE, run.lines[-1])
+            com = m.com_defaults()
+            self.assertEqual(REPAIRED_COM, [(t, v) for _, t, v in com[:6]])
+            fourth = "shell32.dll" if m.post_vista else "shdocvw.dll"
+            self.assertTrue(all(v.lower().endswith("\\system32\\" + fourth) for _, _, v in com[6:]), com)
+            self.assertEqual('"%s" -r' % m.cleaner_windows, m.run_once())
+            cleaning = run_lines(m.log_text(), 0)
+            self.assertEqual("info: Failed to generate BOT ID", cleaning[-3])
+            self.assertEqual(["info: Cleaning finished",
+                              "info: Successfully registered for start after reboot for services restoration"],
+                             cleaning[-2:])
+            self.assertEqual(bot_files, m.bot_files(), "no identifier, so the recycle bin is left alone")
+            infected = open(m.services_exe, "rb").read() if m.post_vista else None
+            if m.post_vista:
+                self.assertIn("info: services.exe appears to be infected", cleaning)
+                self.assertIn("info: Located clean services exe: " + STORE, cleaning)
+                self.assertIn("info: Restored services.exe successfully", cleaning)
+                self.assertEqual(infected, open(m.backup, "rb").read())
+                self.assertIn(STORE, m.pending_renames())
+            else:
+                self.assertFalse([line for line in cleaning if "services.exe" in line])
+                self.assertFalse(os.path.exists(m.backup))
+                self.assertIsNone(m.pending_renames())
+
+            # The restart carries out the replacement.
+            m.restart()
+            if m.post_vista:
+                self.assertEqual(m.image("v6.1.7601.17514-dyn.exe"), open(m.services_exe, "rb").read())
+                self.assertEqual(infected, open(m.backup, "rb").read())
+
+            # At the next logon Windows starts the registered command line.
+            run = m.logon()
+            self.assertEqual(5, run.exit_code, run.text)
+            self.assertNotIn(QUESTION, run.text)
+            self.assertEqual(FOR_CHANGES, run.lines[-1])
+            self.assertIsNone(m.run_once())
+            code, report = m.verify_services()
+            self.assertEqual(0, code, report)
+            restoring = run_lines(m.log_text(), 1)
+            self.assertTrue(any("Writing value" in line or "Updating value" in line for line in restoring))
+
+            # A second restoration run changes nothing.
+            run = m.run_cleaner(["-r"], [("press any key to reboot...", " ")])
+            self.assertEqual(5, run.exit_code)
+            again = run_lines(m.log_text(), 2)
+            changes = [line for line in again if re.search(r"Writing value|Updating value|created new|failed", line)]
+            self.assertEqual([UNOPENABLE] if m.post_vista else [], changes)
+            self.assertTrue(any("matches known good one" in line for line in again))
+            self.assertEqual(0, m.verify_services()[0])
+
+    def test_windows_xp(self):
+        self.lifecycle("winxp")
+
+    def test_windows_xp_x64(self):
+        self.lifecycle("winxp64")
+
+    def test_windows_server_2003(self):
+        self.lifecycle("win2003")
+
+    def test_windows_vista(self):
+        self.lifecycle("vista")
+
+    def test_windows_server_2008(self):
+        self.lifecycle("win2008")
+
+    def test_windows_7(self):
+        self.lifecycle("win7")
+
+    def test_windows_server_2008_r2(self):
+        self.lifecycle("win2008r2")
+
+
+def registry_keys(prefix):
+    """{key: value lines} of both registry files, without Wine's time stamps."""
+    keys = {}
+    for name in ("system.reg", "user.reg"):
+        key = None
+        with open(os.path.join(prefix.root, name), encoding="utf-8", errors="replace") as f:
+            for line in f:
+                if line.startswith("["):
+                    key = name + ":" + line[:line.rindex("]") + 1]
+                    keys[key] = []
+                elif key and line.strip() and not line.startswith("#time="):
+                    keys[key].append(line)
+    return keys
+
+
+def files(prefix):
+    """Contents of every file on drive C:, except the cleaner's log directory."""
+    found = {}
+    drive = os.path.join(prefix.root, "drive_c")
+    for root, dirs, names in os.walk(drive):
+        if root == prefix.desktop and "RA Ravariv" in dirs:
+            dirs.remove("RA Ravariv")
+        for name in names:
+            path = os.path.join(root, name)
+            if not os.path.islink(path):
+                with open(path, "rb") as f:
+                    found[os.path.relpath(path, drive)] = f.read()
+    return found
+
+
+def changed_keys(before, after):
+    return {k for k in set(before) | set(after) if before.get(k) != after.get(k)}
+
+
+class Unsupported(unittest.TestCase):
+    def test_windows_2000_and_8_change_nothing(self):
+        for version in ("win2k", "win8"):
+            with self.subTest(version=version), wineprefix.Prefix(version) as p:
+                # Every Wine session rewrites a few keys of its own when it
+                # starts (devices, fonts, version); the registry files are
+                # written when a session ends. A session without the cleaner
+                # shows what that noise is.
+                def session_end():
+                    p.wait_for_session_end()
+                    return registry_keys(p), files(p)
+
+                p.reg("query", infected_machine.SESSION_MANAGER)
+                start = session_end()
+                p.reg("query", infected_machine.SESSION_MANAGER)
+                control = session_end()
+                noise = changed_keys(start[0], control[0])
+
+                run = scenario.run_console(p, [EXE], [])
+                self.assertEqual(3, run.exit_code)
+                self.assertNotIn(QUESTION, run.text)
+                after = session_end()
+                self.assertEqual(set(), changed_keys(control[0], after[0]) - noise)
+                self.assertEqual(sorted(control[1]), sorted(after[1]))
+                self.assertTrue(control[1] == after[1], "a file changed")
+                self.assertTrue(os.path.isfile(os.path.join(p.desktop, "RA Ravariv", "TarnvexFix.log")))
+
+
+if __name__ == "__main__":
+    unittest.main()
