@@ -36,11 +36,6 @@ BOT_DIRECTORY = "$0f1e2d3c4b5a69788796a5b4c3d2e1f0"
 NATIVE_SERVICES = "services.exe=n,b"
 
 
-def _read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
 class InfectedMachine:
     def __init__(self, prefix, build_dir):
         self.prefix = prefix
@@ -66,7 +61,7 @@ class InfectedMachine:
         self.log = os.path.join(prefix.desktop, "RA Ravariv", "TarnvexFix.log")
 
     def image(self, name):
-        return _read(os.path.join(self.images, name))
+        return wineprefix.read_bytes(os.path.join(self.images, name))
 
     def tool(self, *args):
         r = self.prefix.run([self.fixture_tool] + list(args))
@@ -88,7 +83,7 @@ class InfectedMachine:
                 self.prefix.plant(path, self.image(name))
         self.prefix.plant(os.path.join(self.bot_dir, "cfg.ini"), b"[main]\r\n")
         self.prefix.plant(os.path.join(self.bot_dir, "modules", "x86.bin"), b"\x90" * 64)
-        self.prefix.plant(self.cleaner, _read(cleaner_exe))
+        self.prefix.plant(self.cleaner, wineprefix.read_bytes(cleaner_exe))
 
     def run_cleaner(self, args=(), answers=()):
         return scenario.run_console(self.prefix, [self.cleaner] + list(args), answers,
@@ -122,7 +117,7 @@ class InfectedMachine:
     def log_text(self):
         if not os.path.exists(self.log):
             return ""
-        return _read(self.log).decode("utf-16").replace("\r\n", "\n")
+        return wineprefix.read_bytes(self.log).decode("utf-16").replace("\r\n", "\n")
 
     def bot_files(self):
         found = []

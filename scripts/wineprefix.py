@@ -50,6 +50,11 @@ UNSUPPORTED = ["win2k", "win8"]
 _PRIVATE_FILES = ("system.reg", "user.reg", "userdef.reg", ".update-timestamp")
 
 
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
 def bases_dir():
     d = os.environ.get("VORN_WINE_BASES")
     if not d:
@@ -90,8 +95,7 @@ def _link_copy(src, dst):
     for name in _PRIVATE_FILES:
         p = os.path.join(dst, name)
         if os.path.isfile(p):
-            with open(p, "rb") as f:
-                data = f.read()
+            data = read_bytes(p)
             os.unlink(p)
             with open(p, "wb") as f:
                 f.write(data)

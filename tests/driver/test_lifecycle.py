@@ -64,12 +64,12 @@ class Lifecycle(unittest.TestCase):
                               "info: Successfully registered for start after reboot for services restoration"],
                              cleaning[-2:])
             self.assertEqual(bot_files, m.bot_files(), "no identifier, so the recycle bin is left alone")
-            infected = open(m.services_exe, "rb").read() if m.post_vista else None
+            infected = wineprefix.read_bytes(m.services_exe) if m.post_vista else None
             if m.post_vista:
                 self.assertIn("info: services.exe appears to be infected", cleaning)
                 self.assertIn("info: Located clean services exe: " + STORE, cleaning)
                 self.assertIn("info: Restored services.exe successfully", cleaning)
-                self.assertEqual(infected, open(m.backup, "rb").read())
+                self.assertEqual(infected, wineprefix.read_bytes(m.backup))
                 self.assertIn(STORE, m.pending_renames())
             else:
                 self.assertFalse([line for line in cleaning if "services.exe" in line])
@@ -79,8 +79,8 @@ class Lifecycle(unittest.TestCase):
             # The restart carries out the replacement.
             m.restart()
             if m.post_vista:
-                self.assertEqual(m.image("v6.1.7601.17514-dyn.exe"), open(m.services_exe, "rb").read())
-                self.assertEqual(infected, open(m.backup, "rb").read())
+                self.assertEqual(m.image("v6.1.7601.17514-dyn.exe"), wineprefix.read_bytes(m.services_exe))
+                self.assertEqual(infected, wineprefix.read_bytes(m.backup))
 
             # At the next logon Windows starts the registered command line.
             run = m.logon()

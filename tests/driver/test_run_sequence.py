@@ -2,8 +2,8 @@
 """The real cleaner under Wine: run modes, the question, notices, exit codes,
 the log directory and the log file."""
 
+import datetime
 import os
-import subprocess
 import unittest
 
 import scenario
@@ -99,8 +99,73 @@ class LogDirectory(unittest.TestCase):
             p.plant(other, b"kept")
             run = cleaning(p, "n")
             self.assertEqual(5, run.exit_code)
-            self.assertEqual(b"kept", open(other, "rb").read())
+            self.assertEqual(b"kept", wineprefix.read_bytes(other))
             self.assertTrue(os.path.isfile(log_path(p)))
+
+
+COM_KEYS = [
+    "HKCR\\CLSID\\{5839FCA9-774D-42A1-ACDA-D6A79037F57F}\\InprocServer32",
+    "HKLM\\Software\\Classes\\CLSID\\{5839FCA9-774D-42A1-ACDA-D6A79037F57F}\\InprocServer32",
+    "HKCR\\CLSID\\{fbeb8a05-beee-4442-804e-409d6c4515e9}\\InprocServer32",
+    "HKLM\\Software\\Classes\\CLSID\\{fbeb8a05-beee-4442-804e-409d6c4515e9}\\InprocServer32",
+    "HKCR\\CLSID\\{F3130CDB-AA52-4C3A-AB32-85FFC23AF9C1}\\InprocServer32",
+    "HKLM\\Software\\Classes\\CLSID\\{f3130cdb-aa52-4c3a-ab32-85ffc23af9c1}\\InprocServer32",
+    "HKCR\\CLSID\\{42aedc87-2188-41fd-b9a3-0c966feabec1}\\InprocServer32",
+    "HKCU\\Software\\Classes\\CLSID\\{42aedc87-2188-41fd-b9a3-0c966feabec1}\\InprocServer32",
+]
+
+
+def expected_log(started):
+    """The lines of a cleaning run on a fresh Windows 7 prefix, answered 'n'."""
+    return (["info: " + "-" * 80,
+             "info: " + BANNER,
+             "info: " + "-" * 62,
+             "info: Log started " + started.strftime("%Y.%m.%d %H:%M:%S"),
+             "info: " + "-" * 80,
+             "info: OS: 6.1.7601 SP1",
+             "info: Product type: workstation",
+             "info: WoW64: 0",
+             "info: " + "-" * 80,
+             "debug: debug mode self-test",
+             "info: Detected post-Vista 32 bit windows system"]
+            # The fresh prefix has none of the COM keys.
+            + ["info: Failed to open registry key %s " % key for key in COM_KEYS]
+            + ["info: services.exe appears to be clean",
+               "info: Attempting to remove malware files...",
+               "info: Failed to generate BOT ID",
+               "info: Cleaning finished"])
+
+
+class LogFile(unittest.TestCase):
+    def logged_run(self, prefix):
+        before = datetime.datetime.utcnow().replace(microsecond=0)
+        run = cleaning(prefix, "n")
+        after = datetime.datetime.utcnow()
+        self.assertEqual(5, run.exit_code)
+        return before, after
+
+    def run_bytes(self, data, before, after):
+        """The run's lines as UTF-16LE with CR LF, with the logged start time
+        taken from the data once it lies within the run."""
+        text = data.decode("utf-16-le")
+        at = text.index("info: Log started ") + len("info: Log started ")
+        started = datetime.datetime.strptime(text[at:at + 19], "%Y.%m.%d %H:%M:%S")
+        self.assertTrue(before <= started <= after, (before, started, after))
+        return "".join(line + "\r\n" for line in expected_log(started)).encode("utf-16-le")
+
+    def test_a_run_writes_exactly_its_lines_and_a_second_run_appends(self):
+        with wineprefix.Prefix("win7") as p:
+            first = self.logged_run(p)
+            data = wineprefix.read_bytes(log_path(p))
+            self.assertEqual(b"\xff\xfe", data[:2])
+            one = self.run_bytes(data[2:], *first)
+            self.assertEqual(one, data[2:])
+            self.assertNotIn("Desktop dir".encode("utf-16-le"), data)
+
+            second = self.logged_run(p)
+            data = wineprefix.read_bytes(log_path(p))
+            self.assertEqual(b"\xff\xfe" + one, data[:2 + len(one)])
+            self.assertEqual(self.run_bytes(data[2 + len(one):], *second), data[2 + len(one):])
 
 
 class RedirectedOutput(unittest.TestCase):
