@@ -1,34 +1,106 @@
 #!/usr/bin/env python3
-"""`make demo`: a cleaning run of the real cleaner in a throw-away Windows 7
-prefix, answered with 'y', with its console dialogue, exit code and log."""
+"""`make demo`: the whole life of the cleaner on an infected Windows 7 machine
+(a throw-away Wine prefix): infect, clean (answered 'y'), restart, the
+restoration run that Windows starts at the next logon. Prints what changed."""
 import os
+import struct
+import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import scenario  # noqa: E402
+import infected_machine  # noqa: E402
 import wineprefix  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BUILD = os.environ.get("VORN_BUILD_DIR") or os.path.join(ROOT, "build", "test")
+SERVICES = ["BFE", "BITS", "iphlpsvc", "MpsSvc", "SharedAccess", "WinDefend", "wscsvc", "wuauserv"]
+START_NAMES = {"0x0": "boot", "0x1": "system", "0x2": "automatic", "0x3": "manual", "0x4": "disabled"}
+
+
+def image_summary(path):
+    """'6.1.7601.17514, no dynamic base (infected)' from the PE file itself."""
+    if not os.path.exists(path):
+        return "(missing)"
+    data = wineprefix.read_bytes(path)
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    magic = struct.unpack_from("<H", data, pe + 24)[0]
+    characteristics = struct.unpack_from("<H", data, pe + 24 + (70 if magic in (0x10B, 0x20B) else 0))[0]
+    fixed = data.find(b"\xbd\x04\xef\xfe")
+    version = "no version"
+    if fixed > 0:
+        ms, ls = struct.unpack_from("<II", data, fixed + 8)
+        version = "%d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+    if characteristics & 0x40:
+        return version + ", dynamic base (clean)"
+    return version + ", no dynamic base (infected)"
+
+
+def start_values(prefix):
+    values = []
+    for name in SERVICES:
+        v = prefix.reg_value("HKLM\\System\\CurrentControlSet\\Services\\" + name, "Start")
+        values.append("%s=%s" % (name, START_NAMES.get(v, v or "missing")))
+    return " ".join(values)
+
+
+def section(title):
+    print("\n=== %s ===" % title)
 
 
 def main():
-    os.environ.setdefault("VORN_WINE_BASES", os.path.join(ROOT, "build", "test", "wine-bases"))
-    exe = os.path.join(ROOT, "build", "test", "src", "driver", "VORNTarnvexEvCleaner.exe")
-    print("Preparing a Windows 7 prefix (the first time takes about 20 seconds)...")
+    os.environ.setdefault("VORN_WINE_BASES", os.path.join(BUILD, "wine-bases"))
+    exe = os.path.join(BUILD, "src", "driver", "VORNTarnvexEvCleaner.exe")
+    print("Preparing an infected Windows 7 prefix (the first time takes about half a minute)...")
     with wineprefix.Prefix("win7") as prefix:
-        run = scenario.run_console(prefix, [exe], [("(y/n)?", "y"), ("press any key to reboot...", " ")])
-        print("\n=== Console (the key 'y' was typed at the question) ===")
+        m = infected_machine.InfectedMachine(prefix, BUILD)
+        m.infect(exe)
+
+        section("Before cleaning")
+        for key, _, value in m.com_defaults():
+            print("COM  %-75s %s" % (key, value))
+        print("services.exe    " + image_summary(m.services_exe))
+        print("Start values    " + start_values(prefix))
+        print("RunOnce         %s" % m.run_once())
+        print("recycle bin     %d rootkit files below %s" % (len(m.bot_files()), infected_machine.BOT_DIRECTORY))
+
+        section("Cleaning run (the key 'y' is typed at the question)")
+        run = m.clean("y")
         print(run.text.rstrip())
-        print("\n=== Exit code: %d ===" % run.exit_code)
-        log = os.path.join(prefix.desktop, "RA Ravariv", "TarnvexFix.log")
-        print("\n=== %s ===" % "Desktop\\RA Ravariv\\TarnvexFix.log")
-        if os.path.exists(log):
-            data = open(log, "rb").read()
-            print("(%d bytes, starts with %s)" % (len(data), data[:2].hex(" ").upper()))
-            print(data.decode("utf-16").replace("\r\n", "\n").rstrip())
-        else:
-            print("(no log file)")
+        print("-> exit code %d" % run.exit_code)
+
+        section("After cleaning, before the restart")
+        for key, _, value in m.com_defaults():
+            print("COM  %-75s %s" % (key, value))
+        print("backup          RA Ravariv\\services.exe.infected: " + image_summary(m.backup))
+        print("pending rename  %s" % ("yes" if m.pending_renames() else "no"))
+        print("RunOnce         %s" % m.run_once())
+        print("recycle bin     %d rootkit files (Wine reports no volume identity, so the identifier"
+              " that names them cannot be derived: \"Failed to generate BOT ID\")" % len(m.bot_files()))
+
+        m.restart()
+        section("After the restart (wineboot -r)")
+        print("services.exe    " + image_summary(m.services_exe))
+
+        section("At the next logon Windows starts the RunOnce command line")
+        run = m.logon()
+        print(run.text.rstrip())
+        print("-> exit code %d" % run.exit_code)
+
+        section("After the restoration run")
+        print("Start values    " + start_values(prefix))
+        print("known-good table check: " + m.verify_services()[1].strip().splitlines()[-1])
+        print("RunOnce         %s" % m.run_once())
+
+        section("Log excerpt (Desktop\\RA Ravariv\\TarnvexFix.log, UTF-16)")
+        lines = m.log_text().split("\n")
+        restore = [i for i, line in enumerate(lines) if "Processing Windows" in line]
+        shown = lines[:40] + ["..."] + (lines[restore[0]:restore[0] + 12] if restore else []) + ["..."] + lines[-3:]
+        print("\n".join(shown))
+        print("(%d lines in all)" % len([line for line in lines if line]))
 
 
 if __name__ == "__main__":
-    main()
+    try:
+        main()
+    except subprocess.CalledProcessError as e:
+        sys.exit("demo failed: %s" % e)

@@ -95,11 +95,12 @@ def run_console(prefix, argv, answers=(), timeout=180, dll_overrides=None):
                     seen = at + len(pending[0][0])
                     time.sleep(0.2)  # let the program reach its key read
                     os.write(fd, pending.pop(0)[1].encode("utf-8"))
-            done, exited = os.waitpid(pid, os.WNOHANG)
-            if done:
-                status = exited
-                if not ready:
-                    break
+            if status is None:
+                done, exited = os.waitpid(pid, os.WNOHANG)
+                if done:
+                    status = exited
+            if status is not None and not ready:
+                break  # exited, and everything it wrote has been read
     finally:
         os.close(fd)
     if status is None:
