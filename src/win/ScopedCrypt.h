@@ -5,50 +5,18 @@
 #include <windows.h>
 #include <wincrypt.h>
 
-class ScopedCryptProvider {
-public:
-    ScopedCryptProvider() : provider_(0) {}
-    ~ScopedCryptProvider() { Release(); }
-    ScopedCryptProvider(const ScopedCryptProvider&) = delete;
-    ScopedCryptProvider& operator=(const ScopedCryptProvider&) = delete;
+#include "win/UniqueResource.h"
 
-    HCRYPTPROV Get() const { return provider_; }
-    HCRYPTPROV* Receive()
-    {
-        Release();
-        return &provider_;
-    }
-    void Release()
-    {
-        if (provider_ != 0)
-            CryptReleaseContext(provider_, 0);
-        provider_ = 0;
-    }
-
-private:
-    HCRYPTPROV provider_;
+struct CryptProviderTraits {
+    static HCRYPTPROV Invalid() { return 0; }
+    static bool IsValid(HCRYPTPROV provider) { return provider != 0; }
+    static void Close(HCRYPTPROV provider) { CryptReleaseContext(provider, 0); }
 };
+using ScopedCryptProvider = UniqueResource<HCRYPTPROV, CryptProviderTraits>;
 
-class ScopedCryptHash {
-public:
-    ScopedCryptHash() : hash_(0) {}
-    ~ScopedCryptHash() { Destroy(); }
-    ScopedCryptHash(const ScopedCryptHash&) = delete;
-    ScopedCryptHash& operator=(const ScopedCryptHash&) = delete;
-
-    HCRYPTHASH Get() const { return hash_; }
-    HCRYPTHASH* Receive()
-    {
-        Destroy();
-        return &hash_;
-    }
-    void Destroy()
-    {
-        if (hash_ != 0)
-            CryptDestroyHash(hash_);
-        hash_ = 0;
-    }
-
-private:
-    HCRYPTHASH hash_;
+struct CryptHashTraits {
+    static HCRYPTHASH Invalid() { return 0; }
+    static bool IsValid(HCRYPTHASH hash) { return hash != 0; }
+    static void Close(HCRYPTHASH hash) { CryptDestroyHash(hash); }
 };
+using ScopedCryptHash = UniqueResource<HCRYPTHASH, CryptHashTraits>;

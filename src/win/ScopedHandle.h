@@ -1,29 +1,13 @@
 #pragma once
-// Owns a kernel object handle (CloseHandle); closes it on every way out.
-// Shared by every subsystem: the other Win32 owners live beside it in src/win/.
+// Owns a kernel object handle (CloseHandle). Both null and
+// INVALID_HANDLE_VALUE count as empty, since the APIs use either.
 #include <windows.h>
 
-class ScopedHandle {
-public:
-    explicit ScopedHandle(HANDLE handle = nullptr) : handle_(handle) {}
-    ~ScopedHandle() { Close(); }
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
+#include "win/UniqueResource.h"
 
-    bool IsValid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return handle_; }
-    HANDLE* Receive()
-    {
-        Close();
-        return &handle_;
-    }
-    void Close()
-    {
-        if (IsValid())
-            CloseHandle(handle_);
-        handle_ = nullptr;
-    }
-
-private:
-    HANDLE handle_;
+struct KernelHandleTraits {
+    static HANDLE Invalid() { return nullptr; }
+    static bool IsValid(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+    static void Close(HANDLE h) { CloseHandle(h); }
 };
+using ScopedHandle = UniqueResource<HANDLE, KernelHandleTraits>;

@@ -1,28 +1,12 @@
 #pragma once
-// Owns a SID built by AllocateAndInitializeSid (FreeSid); frees it on every
-// way out.
+// Owns a SID built by AllocateAndInitializeSid (FreeSid).
 #include <windows.h>
 
-class ScopedSid {
-public:
-    ScopedSid() : sid_(nullptr) {}
-    ~ScopedSid() { Free(); }
-    ScopedSid(const ScopedSid&) = delete;
-    ScopedSid& operator=(const ScopedSid&) = delete;
+#include "win/UniqueResource.h"
 
-    PSID Get() const { return sid_; }
-    PSID* Receive()
-    {
-        Free();
-        return &sid_;
-    }
-    void Free()
-    {
-        if (sid_ != nullptr)
-            FreeSid(sid_);
-        sid_ = nullptr;
-    }
-
-private:
-    PSID sid_;
+struct AllocatedSidTraits {
+    static PSID Invalid() { return nullptr; }
+    static bool IsValid(PSID sid) { return sid != nullptr; }
+    static void Close(PSID sid) { FreeSid(sid); }
 };
+using ScopedSid = UniqueResource<PSID, AllocatedSidTraits>;
