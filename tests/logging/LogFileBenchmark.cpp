@@ -16,21 +16,13 @@
 #include "logging/FormatterCustom.h"
 #include "logging/Log.h"
 #include "logging/LogFileSync.h"
+#include "support/BenchmarkClock.h"
 
 namespace {
 
 const int kLines = 100000;
 // Each run is repeated and the fastest counts: the machine is shared.
 const int kRepeats = 3;
-
-double Now()
-{
-    LARGE_INTEGER frequency;
-    LARGE_INTEGER counter;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 double LogCallRun(const char* path)
 {
@@ -40,10 +32,10 @@ double LogCallRun(const char* path)
         logging::LogFileSync file(path);
         FormatterCustom formatter;
         file.formatter = &formatter;
-        const double start = Now();
+        const double start = SecondsNow();
         for (int i = 0; i < kLines; ++i)
             LogInfo(L"Deleting file %ws: line %d", L"C:\\$Recycle.Bin\\S-1-5-21-0-0-0-1000\\$0123456789abcdef", i);
-        elapsed = Now() - start;
+        elapsed = SecondsNow() - start;
         file.formatter = nullptr;
     }
     StopLogging();
@@ -65,7 +57,7 @@ double FloorRun(const std::string& logBytes, const char* path, bool appendUnshar
         f = fopen(path, "wb");
     if (!f)
         return -1.0;
-    const double start = Now();
+    const double start = SecondsNow();
     fwrite(logBytes.data(), 2, 1, f);
     fflush(f);
     size_t from = 2;
@@ -74,7 +66,7 @@ double FloorRun(const std::string& logBytes, const char* path, bool appendUnshar
         fflush(f);
         from = end;
     }
-    const double elapsed = Now() - start;
+    const double elapsed = SecondsNow() - start;
     fclose(f);
     return elapsed;
 }
