@@ -128,7 +128,7 @@ void WalkDirectory(const wchar_t* dir, WalkCallback callback)
 {
     PathBuffer buffer;
     wchar_t* const path = buffer.Get();
-    if (path == nullptr || !CopyWideString(path, kLongPathCapacity, dir)) {
+    if (path == nullptr || !CopyBounded(path, kLongPathCapacity, dir)) {
         LogInfo(L"Failed to walk directory %ws", dir);
         return;
     }

@@ -15,16 +15,6 @@ bool DirectoryFits(UINT written, size_t capacity)
 
 }  // namespace
 
-bool AppendNarrowPath(char* buffer, size_t capacity, const char* tail)
-{
-    const size_t used = static_cast<size_t>(lstrlenA(buffer));
-    const size_t added = static_cast<size_t>(lstrlenA(tail));
-    if (used >= capacity || added >= capacity - used)
-        return false;
-    memcpy(buffer + used, tail, added + 1);
-    return true;
-}
-
 bool GetWindowsDirectoryNarrow(char (&path)[MAX_PATH])
 {
     path[0] = '\0';
@@ -35,7 +25,7 @@ bool FormServicesExePath(char (&path)[MAX_PATH])
 {
     path[0] = '\0';
     if (!DirectoryFits(GetSystemDirectoryA(path, MAX_PATH), MAX_PATH) ||
-        !AppendNarrowPath(path, MAX_PATH, "\\services.exe")) {
+        !AppendBounded(path, MAX_PATH, "\\services.exe")) {
         LogInfo(L"Failed to get services.exe path");
         return false;
     }

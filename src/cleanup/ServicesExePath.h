@@ -3,12 +3,9 @@
 // store, each in a buffer of MAX_PATH characters.
 #include <windows.h>
 
-#include <cstddef>
+#include "win/BoundedString.h"
 
-// Appends tail to the NUL-terminated text in buffer when the whole result,
-// NUL included, fits into capacity characters; otherwise leaves the buffer
-// as it was and returns false.
-bool AppendNarrowPath(char* buffer, size_t capacity, const char* tail);
+#include <cstddef>
 
 // GetWindowsDirectoryA into path; false when it fails or does not fit.
 bool GetWindowsDirectoryNarrow(char (&path)[MAX_PATH]);

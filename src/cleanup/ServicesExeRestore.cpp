@@ -17,9 +17,9 @@ bool FormComponentStorePaths(char (&pattern)[MAX_PATH], char (&storeDirectory)[M
     if (!GetWindowsDirectoryNarrow(pattern))
         return false;
     storeDirectory[0] = '\0';
-    return AppendNarrowPath(storeDirectory, MAX_PATH, pattern) &&
-           AppendNarrowPath(pattern, MAX_PATH, "\\winsxs\\*microsoft-windows-s*") &&
-           AppendNarrowPath(storeDirectory, MAX_PATH, "\\winsxs\\");
+    return AppendBounded(storeDirectory, MAX_PATH, pattern) &&
+           AppendBounded(pattern, MAX_PATH, "\\winsxs\\*microsoft-windows-s*") &&
+           AppendBounded(storeDirectory, MAX_PATH, "\\winsxs\\");
 }
 
 void LogInfectedVersion(ULONGLONG version)
@@ -37,9 +37,9 @@ bool FormCandidatePath(const char* storeDirectory, const WIN32_FIND_DATAA& entry
     if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
         return false;
     candidate[0] = '\0';
-    if (!AppendNarrowPath(candidate, MAX_PATH, storeDirectory) ||
-        !AppendNarrowPath(candidate, MAX_PATH, entry.cFileName) ||
-        !AppendNarrowPath(candidate, MAX_PATH, "\\services.exe"))
+    if (!AppendBounded(candidate, MAX_PATH, storeDirectory) ||
+        !AppendBounded(candidate, MAX_PATH, entry.cFileName) ||
+        !AppendBounded(candidate, MAX_PATH, "\\services.exe"))
         return false;
     const DWORD attributes = GetFileAttributesA(candidate);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;

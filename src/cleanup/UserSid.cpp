@@ -23,5 +23,5 @@ bool GetUserSidString(wchar_t* sid)
     ScopedLocalMemory text;
     if (!ConvertSidToStringSidW(static_cast<TOKEN_USER*>(user.Get())->User.Sid, text.Receive<LPWSTR>()))
         return false;
-    return CopyWideString(sid, kSidStringCapacity, static_cast<const wchar_t*>(text.Get()));
+    return CopyBounded(sid, kSidStringCapacity, static_cast<const wchar_t*>(text.Get()));
 }

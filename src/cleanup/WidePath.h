@@ -3,15 +3,11 @@
 // unchanged and returns false when the result with its NUL would not fit.
 #include <cstddef>
 
+#include "win/BoundedString.h"
+
 // Room for the longest path the system accepts behind the "\\?\" prefix
 // (32767 characters) and its NUL.
 constexpr size_t kLongPathCapacity = 32768;
-
-// Copies text into destination (capacity in characters, NUL included).
-bool CopyWideString(wchar_t* destination, size_t capacity, const wchar_t* text);
-
-// Appends text to the string in destination.
-bool AppendWideString(wchar_t* destination, size_t capacity, const wchar_t* text);
 
 // Joins component to path with one backslash between them, as the shell's
 // path append does, but with no limit of its own and no rewriting of ".",

@@ -10,7 +10,6 @@ project_warnings(vorn_registry_parser)
 # restart registration. RestoreServices(versionCode) sits in a source of its
 # own: it alone needs the built-in table (vorn_registry_data).
 add_library(vorn_registry STATIC
-    ${CMAKE_CURRENT_LIST_DIR}/BoundedAppend.cpp
     ${CMAKE_CURRENT_LIST_DIR}/BuiltInServicesRestore.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ComServerRepair.cpp
     ${CMAKE_CURRENT_LIST_DIR}/RecordRestore.cpp

@@ -1,7 +1,7 @@
 #include "registry/RestartRegistration.h"
 
 #include "logging/Log.h"
-#include "registry/BoundedAppend.h"
+#include "win/BoundedString.h"
 #include "win/ScopedRegKey.h"
 
 #include <windows.h>

@@ -11,6 +11,6 @@ add_wine_gtest(registry_com_repair_tests
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/ComServerRepairTest.cpp ${registry_test_keys}
     LIBS vorn_registry vorn_test_support shlwapi)
 add_wine_gtest(registry_restart_registration_tests
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/RestartRegistrationTest.cpp ${CMAKE_CURRENT_LIST_DIR}/BoundedAppendTest.cpp
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/RestartRegistrationTest.cpp
             ${registry_test_keys}
     LIBS vorn_registry vorn_test_support shlwapi)

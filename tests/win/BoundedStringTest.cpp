@@ -1,4 +1,4 @@
-#include "registry/BoundedAppend.h"
+#include "win/BoundedString.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +18,24 @@ TEST(AppendBounded, AppendsOnlyWhatFitsWithItsTerminator)
     wchar_t small[8] = L"ab";
     EXPECT_FALSE(AppendBounded(small, 8, L"cdefgh"));  // one too many: left as it was
     EXPECT_STREQ(L"ab", small);
+}
+
+TEST(AppendBounded, NarrowTextTheSameWay)
+{
+    char path[12] = "C:\\win";
+    EXPECT_TRUE(AppendBounded(path, 12, "\\sys"));
+    EXPECT_STREQ("C:\\win\\sys", path);
+    EXPECT_FALSE(AppendBounded(path, 12, "32"));
+    EXPECT_STREQ("C:\\win\\sys", path);
+}
+
+TEST(CopyBounded, CopiesOnlyWhatFitsWithItsTerminator)
+{
+    wchar_t buffer[6];
+    EXPECT_TRUE(CopyBounded(buffer, 6, L"abcde"));
+    EXPECT_STREQ(L"abcde", buffer);
+    EXPECT_FALSE(CopyBounded(buffer, 6, L"abcdef"));
+    EXPECT_STREQ(L"abcde", buffer);
 }
 
 TEST(AppendBounded, RefusesABufferWithoutTerminator)
