@@ -250,7 +250,8 @@ class Prefix:
         """Keeps one Wine session for the prefix until close(): Wine runs a
         start-up (pending renames included) whenever a new session begins,
         which would otherwise happen between any two programs."""
-        subprocess.run(["wineserver", "-p"], env=self.env, check=True)
+        subprocess.run(["wineserver", "-p"], env=self.env, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.persistent = True
         # The session's service processes live on: they must not hold a
         # later command's output pipes open.
