@@ -36,3 +36,20 @@ function(add_python_test name script)
     add_test(NAME ${name} COMMAND ${Python3_EXECUTABLE} ${script})
     _wine_test_environment(${name})
 endfunction()
+
+# add_wine_benchmark(name SOURCES ... [LIBS ...])
+# A program that prints figures; never a test. `cmake --build <dir> --target
+# run_<name>` runs it in a fresh Windows 7 prefix.
+function(add_wine_benchmark name)
+    cmake_parse_arguments(A "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${A_SOURCES})
+    target_link_libraries(${name} PRIVATE ${A_LIBS})
+    target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++)
+    project_warnings(${name})
+    add_custom_target(run_${name}
+        COMMAND ${CMAKE_COMMAND} -E env VORN_WINE_BASES=${WINE_BASES_DIR} PYTHONPATH=${CMAKE_SOURCE_DIR}/scripts
+                ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/scripts/run_wine_test.py --version win7
+                -- $<TARGET_FILE:${name}>
+        DEPENDS ${name}
+        USES_TERMINAL)
+endfunction()
