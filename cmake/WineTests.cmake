@@ -37,15 +37,19 @@ function(add_python_test name script)
     _wine_test_environment(${name})
 endfunction()
 
-# add_wine_benchmark(name SOURCES ... [LIBS ...])
+# add_wine_benchmark(name SOURCES ... [LIBS ...] [OWN_RUNNER])
 # A program that prints figures; never a test. `cmake --build <dir> --target
-# run_<name>` runs it in a fresh Windows 7 prefix.
+# run_<name>` runs it in a fresh Windows 7 prefix; with OWN_RUNNER the caller
+# defines a run target of its own (a driver that times several prefixes).
 function(add_wine_benchmark name)
-    cmake_parse_arguments(A "" "" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(A "OWN_RUNNER" "" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${A_SOURCES})
     target_link_libraries(${name} PRIVATE ${A_LIBS})
     target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++)
     project_warnings(${name})
+    if(A_OWN_RUNNER)
+        return()
+    endif()
     add_custom_target(run_${name}
         COMMAND ${CMAKE_COMMAND} -E env VORN_WINE_BASES=${WINE_BASES_DIR} PYTHONPATH=${CMAKE_SOURCE_DIR}/scripts
                 ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/scripts/run_wine_test.py --version win7

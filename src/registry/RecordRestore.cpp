@@ -33,7 +33,7 @@ CurrentValue CompareWithCurrent(HKEY key, const ParsedValue& knownGood)
 
 }  // namespace
 
-ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath)
+ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath, bool* createdNew)
 {
     HKEY opened = nullptr;
     DWORD disposition = 0;
@@ -49,6 +49,8 @@ ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath)
         LogInfo(L"Creating %hs%hs - created new", prefix, keyPath);
     else
         LogInfo(L"Creating %hs%hs - opened existing", prefix, keyPath);
+    if (createdNew != nullptr)
+        *createdNew = disposition == REG_CREATED_NEW_KEY;
     return ScopedRegKey(opened);
 }
 
@@ -76,14 +78,18 @@ ScopedRegKey ApplyKeySecurity(const char* sddl, ScopedRegKey key)
     return key;
 }
 
-void RestoreValue(const wchar_t* line, HKEY key, uint32_t keepExisting)
+namespace {
+
+// keyIsNew: the key was created by this record, so no value can exist yet and
+// the read of the current value is saved.
+void RestoreValueIn(const wchar_t* line, HKEY key, uint32_t keepExisting, bool keyIsNew)
 {
     ParsedValue knownGood;
     if (!ParseValueLine(line, knownGood)) {
         LogInfo(L"Failed to parse value entry, skipping.");
         return;
     }
-    switch (CompareWithCurrent(key, knownGood)) {
+    switch (keyIsNew ? CurrentValue::Missing : CompareWithCurrent(key, knownGood)) {
     case CurrentValue::Missing:
         LogInfo(L"Writing value \"%ws\", current doesn't exist", knownGood.name);
         break;
@@ -104,12 +110,20 @@ void RestoreValue(const wchar_t* line, HKEY key, uint32_t keepExisting)
         LogInfo(L"... failed");
 }
 
+}  // namespace
+
+void RestoreValue(const wchar_t* line, HKEY key, uint32_t keepExisting)
+{
+    RestoreValueIn(line, key, keepExisting, false);
+}
+
 void RestoreRecord(const KnownGoodRecord& record)
 {
-    ScopedRegKey key = OpenRecordKey(record.root, record.keyPath);
+    bool createdNew = false;
+    ScopedRegKey key = OpenRecordKey(record.root, record.keyPath, &createdNew);
     if (!key.IsValid()) return;
     key = ApplyKeySecurity(record.sddl, std::move(key));
     ValueBlockCursor lines(record.valueLines);
     for (const wchar_t* line = lines.Next(); line != nullptr; line = lines.Next())
-        RestoreValue(line, key.Get(), record.keepExisting);
+        RestoreValueIn(line, key.Get(), record.keepExisting, createdNew);
 }

@@ -10,7 +10,8 @@ void RestoreRecord(const KnownGoodRecord& record);
 
 // Creates the key (and missing parents) or opens the existing one, for full
 // access and the key's audit list, in the native 64-bit view. Empty on failure.
-ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath);
+// createdNew, when given, tells whether the key did not exist before.
+ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath, bool* createdNew = nullptr);
 
 // Sets owner, group, protected DACL and SACL from `sddl`. Returns the handle
 // to go on with: a fresh one opened under the new security when that works,

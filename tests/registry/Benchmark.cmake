@@ -4,10 +4,9 @@
 # lifecycle fixture's verify mode (tests/driver).
 if(TARGET vorn_registry AND TARGET vorn_registry_data AND TARGET vorn_logging
    AND EXISTS ${CMAKE_SOURCE_DIR}/tests/driver/MachineFixture.cpp)
-    add_executable(registry_restoration_benchmark ${CMAKE_CURRENT_LIST_DIR}/RestorationBenchmark.cpp)
-    target_link_libraries(registry_restoration_benchmark PRIVATE vorn_registry vorn_registry_data vorn_logging)
-    target_link_options(registry_restoration_benchmark PRIVATE -static -static-libgcc -static-libstdc++)
-    project_warnings(registry_restoration_benchmark)
+    add_wine_benchmark(registry_restoration_benchmark OWN_RUNNER
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/RestorationBenchmark.cpp
+        LIBS vorn_registry vorn_registry_data vorn_logging)
     add_custom_target(run_restoration_benchmark
         COMMAND ${CMAKE_COMMAND} -E env VORN_WINE_BASES=${WINE_BASES_DIR} PYTHONPATH=${CMAKE_SOURCE_DIR}/scripts
                 ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/bench_restoration.py
