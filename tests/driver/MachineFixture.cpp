@@ -187,6 +187,16 @@ int Infect(uint32_t family, const std::wstring& module)
     return 0;
 }
 
+// The compared parts of a descriptor as SDDL text.
+std::string SddlOf(PSECURITY_DESCRIPTOR descriptor)
+{
+    ScopedLocalMemory text;
+    if (!ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, kCompared,
+                                                              text.Receive<char*>(), nullptr))
+        return "(unconvertible)";
+    return static_cast<const char*>(text.Get());
+}
+
 std::string SecurityOf(HKEY key)
 {
     DWORD size = 0;
@@ -194,24 +204,17 @@ std::string SecurityOf(HKEY key)
     std::vector<BYTE> descriptor(size ? size : 1);
     if (RegGetKeySecurity(key, kCompared, descriptor.data(), &size) != ERROR_SUCCESS)
         return "(unreadable)";
-    ScopedLocalMemory text;
-    if (!ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor.data(), SDDL_REVISION_1, kCompared,
-                                                              text.Receive<char*>(), nullptr))
-        return "(unconvertible)";
-    return static_cast<const char*>(text.Get());
+    return SddlOf(descriptor.data());
 }
 
+// The table's string in the form Windows writes it back.
 std::string NormalisedSecurity(const char* sddl)
 {
     ScopedLocalMemory descriptor;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1,
                                                               descriptor.Receive<PSECURITY_DESCRIPTOR>(), nullptr))
         return "(invalid)";
-    ScopedLocalMemory text;
-    if (!ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor.Get(), SDDL_REVISION_1, kCompared,
-                                                              text.Receive<char*>(), nullptr))
-        return "(unconvertible)";
-    return static_cast<const char*>(text.Get());
+    return SddlOf(descriptor.Get());
 }
 
 int Verify(uint32_t family)
