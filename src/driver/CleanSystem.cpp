@@ -19,12 +19,8 @@ bool IsRestorationMode(int argc, wchar_t** argv)
 
 namespace {
 
-void CleanPostVista(bool restorationMode, uint32_t osVersionCode)
+void CleanPostVista(uint32_t osVersionCode)
 {
-    if (restorationMode) {
-        RestoreServices(osVersionCode);
-        return;
-    }
     RepairComServerPaths(osVersionCode);
     if (ServicesExeIsInfected()) {
         LogInfo(L"services.exe appears to be infected");
@@ -39,12 +35,9 @@ void CleanPostVista(bool restorationMode, uint32_t osVersionCode)
     RemoveMalwareFiles();
 }
 
-void CleanPreVista(bool restorationMode, uint32_t osVersionCode)
+// The service host image is neither checked nor replaced before Vista.
+void CleanPreVista(uint32_t osVersionCode)
 {
-    if (restorationMode) {
-        RestoreServices(osVersionCode);
-        return;
-    }
     RepairComServerPaths(osVersionCode);
     RemoveMalwareFiles();
 }
@@ -64,13 +57,18 @@ int CleanSystem(int argc, wchar_t** argv, const OSVERSIONINFOEXW& version, bool*
         return CleanSystemUnsupported;
     }
 
-    if (IsPostVistaFamily(osVersionCode)) {
+    const bool postVista = IsPostVistaFamily(osVersionCode);
+    if (postVista)
         LogInfo(wow64 ? L"Detected post-Vista 64 bit windows system" : L"Detected post-Vista 32 bit windows system");
-        CleanPostVista(*restorationMode, osVersionCode);
-    } else {
+    else
         LogInfo(wow64 ? L"Detected pre-Vista 64 bit windows system" : L"Detected pre-Vista 32 bit windows system");
-        CleanPreVista(*restorationMode, osVersionCode);
-    }
+
+    if (*restorationMode)
+        RestoreServices(osVersionCode);
+    else if (postVista)
+        CleanPostVista(osVersionCode);
+    else
+        CleanPreVista(osVersionCode);
     LogInfo(L"Cleaning finished");
     return CleanSystemDone;
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "driver/LogRule.h"
 #include "driver/ProductInfo.h"
 #include "logging/Log.h"
 
@@ -43,7 +44,7 @@ void PrintBanner()
               << NormalColour;
     printf("If you need only services restoration run \"VORNTarnvexEvCleaner -r\"\n");
 
-    LogInfo(L"--------------------------------------------------------------------------------");
+    LogInfo(kLogRule);
     LogInfo(L"%ws v%ws (%ws %ws)", kProductName, kProductVersion, kBuildDate, kBuildTime);
 }
 

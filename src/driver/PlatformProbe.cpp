@@ -1,15 +1,12 @@
 #include "driver/PlatformProbe.h"
 
-#include <cstdio>
 #include <iostream>
 
-#include "win/ScopedHandle.h"
+#include "driver/LogRule.h"
 #include "logging/Log.h"
+#include "win/ScopedHandle.h"
 
 namespace {
-
-const wchar_t kHyphens80[] =
-    L"--------------------------------------------------------------------------------";
 
 template <typename Function>
 Function LookUpKernel32(const char* name)
@@ -93,12 +90,12 @@ void ReportOsInformation(const OSVERSIONINFOEXW& version)
     std::cout << "OS: " << version.dwMajorVersion << "." << version.dwMinorVersion << "."
               << version.dwBuildNumber << " SP" << version.wServicePackMajor << "\n\n";
 
-    LogInfo(kHyphens80);
+    LogInfo(kLogRule);
     LogInfo(L"OS: %d.%d.%d SP%d", static_cast<int>(version.dwMajorVersion),
             static_cast<int>(version.dwMinorVersion), static_cast<int>(version.dwBuildNumber),
             static_cast<int>(version.wServicePackMajor));
     LogInfo(L"Product type: %s", version.wProductType == VER_NT_WORKSTATION ? L"workstation" : L"server");
     LogInfo(L"WoW64: %d", IsWow64() ? 1 : 0);
-    LogInfo(kHyphens80);
+    LogInfo(kLogRule);
     LogDebug(L"debug mode self-test");
 }

@@ -4,8 +4,7 @@
 
 #include <cstdint>
 
-const uint32_t OsVersionUnsupported = 0xFFFFFFFFu;
-const uint32_t OsVersionServerBit = 0x80000000u;
+#include "win/OsVersionCode.h"
 
 // Fills the record with GetVersionExW; a failed query leaves dwMajorVersion 0.
 void QueryOsVersion(OSVERSIONINFOEXW& version);
@@ -13,12 +12,6 @@ void QueryOsVersion(OSVERSIONINFOEXW& version);
 // (major << 4) | minor for 5.1, 5.2, 6.0 and 6.1, with bit 31 for servers and
 // domain controllers; OsVersionUnsupported for every other version.
 uint32_t GetOsVersionCode(const OSVERSIONINFOEXW& version);
-
-// Vista and later: only the low byte decides, so the server bit never does.
-inline bool IsPostVistaFamily(uint32_t osVersionCode)
-{
-    return (osVersionCode & 0xFF) >= 0x60;
-}
 
 // True for a 32-bit process on 64-bit Windows; false on every failure.
 bool IsWow64();

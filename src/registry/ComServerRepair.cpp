@@ -2,6 +2,7 @@
 
 #include "logging/Log.h"
 #include "registry/RegistryRootNames.h"
+#include "win/OsVersionCode.h"
 #include "win/ScopedRegKey.h"
 
 #include <cwchar>
@@ -13,11 +14,6 @@ struct ComServerRow {
     const wchar_t* subKey;
     const wchar_t* newData;
 };
-
-bool IsVistaOrLater(uint32_t versionCode)
-{
-    return (versionCode & 0xff) >= 0x60;
-}
 
 }  // namespace
 
@@ -60,7 +56,7 @@ void ReplaceDefaultValue(const wchar_t* newData, HKEY root, const wchar_t* subKe
 void RepairComServerPaths(uint32_t versionCode)
 {
     const wchar_t* fourthClassServer =
-        IsVistaOrLater(versionCode) ? L"%SystemRoot%\\system32\\shell32.dll" : L"%SystemRoot%\\system32\\shdocvw.dll";
+        IsPostVistaFamily(versionCode) ? L"%SystemRoot%\\system32\\shell32.dll" : L"%SystemRoot%\\system32\\shdocvw.dll";
     const ComServerRow rows[] = {
         {HKEY_CLASSES_ROOT, L"CLSID\\{5839FCA9-774D-42A1-ACDA-D6A79037F57F}\\InprocServer32",
          L"%systemroot%\\system32\\wbem\\fastprox.dll"},
