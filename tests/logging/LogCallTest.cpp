@@ -119,26 +119,32 @@ TEST(LogCallThreads, EveryLineFromOneSiteArrivesWhole)
     }
 }
 
+struct RaceStart {
+    HANDLE go;
+    logging::Message* message = nullptr;
+    bool created = false;
+};
+
+// A thread entry has the system's calling convention: on 32-bit x86 a lambda
+// does not convert to it.
+DWORD WINAPI RaceToTheSite(void* p)
+{
+    RaceStart* s = static_cast<RaceStart*>(p);
+    WaitForSingleObject(s->go, INFINITE);
+    logging::LogCall(&s->message, &s->created, logging::LevelInfo, 5, L"race");
+    return 0;
+}
+
 // Several threads reaching a new site at the same moment create one message.
 TEST(LogCallThreads, FirstPassesAtOnceCreateOneMessage)
 {
     LogCapture capture;
-    struct Start {
-        HANDLE go;
-        logging::Message* message = nullptr;
-        bool created = false;
-    } start;
+    RaceStart start;
     start.go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     ASSERT_NE(start.go, nullptr);
-    auto racer = [](void* p) -> DWORD {
-        Start* s = static_cast<Start*>(p);
-        WaitForSingleObject(s->go, INFINITE);
-        logging::LogCall(&s->message, &s->created, logging::LevelInfo, 5, L"race");
-        return 0;
-    };
     HANDLE threads[kThreads];
     for (HANDLE& thread : threads) {
-        thread = CreateThread(nullptr, 0, racer, &start, 0, nullptr);
+        thread = CreateThread(nullptr, 0, RaceToTheSite, &start, 0, nullptr);
         ASSERT_NE(thread, nullptr);
     }
     SetEvent(start.go);

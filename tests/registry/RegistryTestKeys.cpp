@@ -24,9 +24,22 @@ bool KeyExists(HKEY root, const std::wstring& path)
     return true;
 }
 
+// Deletes in the native view, the one the program writes: under WoW64 the
+// shell's tree delete would empty Software\Wow6432Node instead.
 void DeleteKeyTree(HKEY root, const std::wstring& path)
 {
-    SHDeleteKeyW(root, path.c_str());
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) return;
+    std::vector<std::wstring> children;
+    wchar_t name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = 256;
+        if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        children.emplace_back(name, length);
+    }
+    RegCloseKey(key);
+    for (const std::wstring& child : children) DeleteKeyTree(root, path + L"\\" + child);
+    RegDeleteKeyExW(root, path.c_str(), KEY_WOW64_64KEY, 0);
 }
 
 void StoreValue(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type, const Bytes& bytes)
