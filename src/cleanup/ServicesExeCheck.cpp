@@ -2,6 +2,7 @@
 
 #include "cleanup/ServicesExePath.h"
 #include "win/ScopedHandle.h"
+#include "win/Wow64.h"
 
 namespace {
 
@@ -24,22 +25,26 @@ DWORD ReadLittleEndian32(const unsigned char* bytes)
            (static_cast<DWORD>(bytes[2]) << 16) | (static_cast<DWORD>(bytes[3]) << 24);
 }
 
-bool ReadHeaderSample(const char* path, unsigned char (&sample)[HeaderSampleSize])
+enum class SampleRead { Done, TooSmall, Failed };
+
+SampleRead ReadHeaderSample(const char* path, unsigned char (&sample)[HeaderSampleSize])
 {
     ScopedHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid())
-        return false;
+        return SampleRead::Failed;
     // Low part only: a failed query (INVALID_FILE_SIZE) passes, the read decides.
     if (GetFileSize(file.Get(), nullptr) <= HeaderSampleSize)
-        return false;
+        return SampleRead::TooSmall;
     DWORD read = 0;
-    return ReadFile(file.Get(), sample, HeaderSampleSize, &read, nullptr) && read == HeaderSampleSize;
+    if (!ReadFile(file.Get(), sample, HeaderSampleSize, &read, nullptr) || read != HeaderSampleSize)
+        return SampleRead::Failed;
+    return SampleRead::Done;
 }
 
-}  // namespace
-
-bool SampleLacksDynamicBase(const unsigned char (&sample)[HeaderSampleSize])
+// DllCharacteristics of the sample's NT header; false when the sample holds
+// no DOS header or no NT header wholly inside it.
+bool ReadDllCharacteristics(const unsigned char (&sample)[HeaderSampleSize], WORD* characteristics)
 {
     if (ReadLittleEndian16(sample) != IMAGE_DOS_SIGNATURE)
         return false;
@@ -49,21 +54,56 @@ bool SampleLacksDynamicBase(const unsigned char (&sample)[HeaderSampleSize])
         return false;
     if (ReadLittleEndian32(sample + ntHeaderOffset) != IMAGE_NT_SIGNATURE)
         return false;
-    return (ReadLittleEndian16(sample + ntHeaderOffset + DllCharacteristicsOffset) & DynamicBaseFlag) == 0;
+    *characteristics = ReadLittleEndian16(sample + ntHeaderOffset + DllCharacteristicsOffset);
+    return true;
+}
+
+}  // namespace
+
+bool SampleLacksDynamicBase(const unsigned char (&sample)[HeaderSampleSize])
+{
+    WORD characteristics = 0;
+    return ReadDllCharacteristics(sample, &characteristics) && (characteristics & DynamicBaseFlag) == 0;
+}
+
+ImageVerdict JudgeImage(const char* path)
+{
+    unsigned char sample[HeaderSampleSize];
+    const SampleRead read = ReadHeaderSample(path, sample);
+    if (read == SampleRead::Failed)
+        return ImageVerdict::Unreadable;
+    WORD characteristics = 0;
+    if (read == SampleRead::TooSmall || !ReadDllCharacteristics(sample, &characteristics))
+        return ImageVerdict::NotExamined;
+    return (characteristics & DynamicBaseFlag) == 0 ? ImageVerdict::LacksDynamicBase : ImageVerdict::HasDynamicBase;
 }
 
 bool ImageLacksDynamicBase(const char* path)
 {
-    unsigned char sample[HeaderSampleSize];
-    if (!ReadHeaderSample(path, sample))
-        return false;
-    return SampleLacksDynamicBase(sample);
+    return JudgeImage(path) == ImageVerdict::LacksDynamicBase;
+}
+
+ServicesExeVerdict CheckServicesExe()
+{
+    char path[MAX_PATH];
+    if (!FormServicesExePath(path))
+        return ServicesExeVerdict::Unchecked;
+    ImageVerdict verdict;
+    {
+        FsRedirectionGuard nativeSystemDirectory;
+        verdict = JudgeImage(path);
+    }
+    switch (verdict) {
+    case ImageVerdict::LacksDynamicBase:
+        return ServicesExeVerdict::Infected;
+    case ImageVerdict::Unreadable:
+        return ServicesExeVerdict::Unchecked;
+    default:
+        return ServicesExeVerdict::Clean;
+    }
 }
 
 bool ServicesExeIsInfected()
 {
-    char path[MAX_PATH];
-    if (!FormServicesExePath(path))
-        return false;
-    return ImageLacksDynamicBase(path);
+    return CheckServicesExe() == ServicesExeVerdict::Infected;
 }

@@ -12,13 +12,27 @@ const DWORD HeaderSampleSize = 4096;
 // DllCharacteristics without 0x0040; false in every other case.
 bool SampleLacksDynamicBase(const unsigned char (&sample)[HeaderSampleSize]);
 
+// What the header of a file says.
+enum class ImageVerdict {
+    Unreadable,        // not opened, not sized or not read: nothing is known
+    NotExamined,       // HeaderSampleSize bytes or fewer, or no PE header in the sample
+    LacksDynamicBase,  // infected
+    HasDynamicBase,
+};
+ImageVerdict JudgeImage(const char* path);
+
 // True when the file is a readable PE image of more than HeaderSampleSize
 // bytes whose header sample lacks the flag; false in every other case,
 // unreadable and missing files included. Logs nothing.
 bool ImageLacksDynamicBase(const char* path);
 
-// The verdict on services.exe in the system directory; true = infected.
-// False (clean) as well when the path is not available, after logging
-// "Failed to get services.exe path". Under WoW64 the caller has switched
-// file-system redirection off so that the native image is read.
+enum class ServicesExeVerdict { Clean, Infected, Unchecked };
+
+// The verdict on services.exe in the native system directory (redirection is
+// switched off around the read). Unchecked when the path is not available,
+// after logging "Failed to get services.exe path", or when the image cannot
+// be read: an image the administrators may not read is no clean one.
+ServicesExeVerdict CheckServicesExe();
+
+// CheckServicesExe() == ServicesExeVerdict::Infected.
 bool ServicesExeIsInfected();

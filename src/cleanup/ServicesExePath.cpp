@@ -21,10 +21,15 @@ bool GetWindowsDirectoryNarrow(char (&path)[MAX_PATH])
     return DirectoryFits(GetWindowsDirectoryA(path, MAX_PATH), MAX_PATH);
 }
 
-bool FormServicesExePath(char (&path)[MAX_PATH])
+bool GetSystemDirectoryNarrow(char (&path)[MAX_PATH])
 {
     path[0] = '\0';
-    if (!DirectoryFits(GetSystemDirectoryA(path, MAX_PATH), MAX_PATH) ||
+    return DirectoryFits(GetSystemDirectoryA(path, MAX_PATH), MAX_PATH);
+}
+
+bool FormServicesExePath(char (&path)[MAX_PATH])
+{
+    if (!GetSystemDirectoryNarrow(path) ||
         !AppendBounded(path, MAX_PATH, "\\services.exe")) {
         LogInfo(L"Failed to get services.exe path");
         return false;

@@ -10,6 +10,9 @@
 // GetWindowsDirectoryA into path; false when it fails or does not fit.
 bool GetWindowsDirectoryNarrow(char (&path)[MAX_PATH]);
 
+// GetSystemDirectoryA into path; false when it fails or does not fit.
+bool GetSystemDirectoryNarrow(char (&path)[MAX_PATH]);
+
 // The system directory followed by "\services.exe". When that is not
 // available, logs "Failed to get services.exe path" and returns false.
 bool FormServicesExePath(char (&path)[MAX_PATH]);

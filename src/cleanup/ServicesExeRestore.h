@@ -1,11 +1,14 @@
 #pragma once
 // The service host image replacement: backs up the infected services.exe to
-// "RA Ravariv\services.exe.infected" (relative to the current directory) and
-// schedules a clean copy of the same file version from the component store
-// to be moved over it at the next restart.
+// "RA Ravariv\services.exe.infected" (relative to the current directory),
+// copies a clean store file of the same version beside it and schedules that
+// copy to be moved over it at the next restart. The component store keeps its
+// own file.
 
-// True when a clean copy of the same, known version was found and its move
-// over the image was scheduled; false when no such copy exists, a path is not
-// available, or the move could not be scheduled. Under WoW64 the caller has
-// switched file-system redirection off.
+// True when a clean copy was found (same version, with the address-space
+// randomisation flag, not the image itself under another name), the image was
+// backed up (or a backup from an earlier run exists) and the move was
+// scheduled; false otherwise, with nothing scheduled. Switches WoW64
+// file-system redirection off around each call that names the native system
+// directory.
 bool RestoreServicesExe();

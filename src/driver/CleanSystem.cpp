@@ -22,15 +22,22 @@ namespace {
 void CleanPostVista(uint32_t osVersionCode)
 {
     RepairComServerPaths(osVersionCode);
-    if (ServicesExeIsInfected()) {
+    switch (CheckServicesExe()) {
+    case ServicesExeVerdict::Infected:
         LogInfo(L"services.exe appears to be infected");
         if (!RestoreServicesExe()) {
             LogInfo(L"Failed to restore services.exe");
             return;
         }
         LogInfo(L"Restored services.exe successfully");
-    } else {
+        break;
+    case ServicesExeVerdict::Unchecked:
+        // Nothing is replaced without evidence, and the removal still runs.
+        LogInfo(L"Failed to check services.exe");
+        break;
+    case ServicesExeVerdict::Clean:
         LogInfo(L"services.exe appears to be clean");
+        break;
     }
     RemoveMalwareFiles();
 }
@@ -46,7 +53,8 @@ void CleanPreVista(uint32_t osVersionCode)
 
 int CleanSystem(int argc, wchar_t** argv, const OSVERSIONINFOEXW& version, bool* restorationMode)
 {
-    FsRedirectionGuard redirectionOff;
+    // Redirection is switched off only around the calls that name the native
+    // system directory (the service host image); see win/Wow64.h.
     const bool wow64 = IsWow64();
     *restorationMode = IsRestorationMode(argc, argv);
 

@@ -5,12 +5,14 @@
 #include "cleanup/ServicesExeTestFiles.h"
 #include "support/LogCapture.h"
 #include "win/ScopedHandle.h"
+#include "win/Wow64.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstddef>
 #include <cstring>
 #include <string>
@@ -208,29 +210,41 @@ TEST_F(ServicesExeImageFileTest, OnlyFilesLargerThanTheSampleAreExamined)
     EXPECT_FALSE(ImageLacksDynamicBase(WriteImage("clean.exe", 4097, DynamicBase).c_str()));
 }
 
-TEST_F(ServicesExeImageFileTest, UnreadableOrMissingFileIsClean)
+TEST_F(ServicesExeImageFileTest, UnreadableOrMissingFileIsCleanButUnreadable)
 {
-    EXPECT_FALSE(ImageLacksDynamicBase((directory_ + "\\missing.exe").c_str()));
-    EXPECT_FALSE(ImageLacksDynamicBase((directory_ + "\\no such directory\\services.exe").c_str()));
-    EXPECT_FALSE(ImageLacksDynamicBase(directory_.c_str()));
-    EXPECT_FALSE(ImageLacksDynamicBase(""));
-
     const std::string path = WriteImage("locked.exe", 8192, 0);
-    ASSERT_TRUE(ImageLacksDynamicBase(path.c_str()));
-    {
-        // Held open by another party that shares nothing.
-        ScopedHandle holder(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        ASSERT_TRUE(holder.IsValid());
-        EXPECT_FALSE(ImageLacksDynamicBase(path.c_str()));
+    ScopedHandle holder;
+    struct Case {
+        const char* name;
+        std::string path;
+        bool hold;  // held open by another party that shares nothing
+    } cases[] = {
+        {"missing file", directory_ + "\\missing.exe", false},
+        {"missing directory", directory_ + "\\no such directory\\services.exe", false},
+        {"a directory", directory_, false},
+        {"empty path", "", false},
+        {"file held open", path, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.hold) {
+            holder = ScopedHandle(CreateFileA(c.path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(holder.IsValid());
+        }
+        EXPECT_FALSE(ImageLacksDynamicBase(c.path.c_str()));
+        EXPECT_EQ(ImageVerdict::Unreadable, JudgeImage(c.path.c_str()));
     }
+    holder.Close();
     {
         // Open for writing elsewhere: a read-only share is refused.
         ScopedHandle writer(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                         OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(writer.IsValid());
-        EXPECT_FALSE(ImageLacksDynamicBase(path.c_str()));
+        EXPECT_EQ(ImageVerdict::Unreadable, JudgeImage(path.c_str()));
     }
-    EXPECT_TRUE(ImageLacksDynamicBase(path.c_str()));
+    EXPECT_EQ(ImageVerdict::LacksDynamicBase, JudgeImage(path.c_str()));
+    EXPECT_EQ(ImageVerdict::NotExamined, JudgeImage(WriteImage("small.exe", 4096, 0).c_str()));
+    EXPECT_EQ(ImageVerdict::HasDynamicBase, JudgeImage(WriteImage("clean.exe", 4097, DynamicBase).c_str()));
 }
 
 // Images as the linker makes them, with and without --dynamicbase.
@@ -263,8 +277,9 @@ TEST(ServicesExeLinkedImage, OtherPointerWidthGivesTheSameVerdict)
     EXPECT_TRUE(ImageLacksDynamicBase(nodyn.c_str()));
 }
 
-// services.exe in the prefix's system directory; the 64-bit test process
-// sees the native directory without any redirection.
+// services.exe in the prefix's native system directory. A 32-bit test under
+// WoW64 plants and removes it with redirection off, where the check looks;
+// the check switches redirection off itself.
 class ServicesExeInSystemDirectoryTest : public ::testing::Test {
 protected:
     static std::string ImagePath()
@@ -275,13 +290,22 @@ protected:
     }
     static std::string StockCopyPath() { return ImagePath() + ".stock"; }
 
-    static void SetUpTestSuite() { MoveFileA(ImagePath().c_str(), StockCopyPath().c_str()); }
+    static void SetUpTestSuite()
+    {
+        FsRedirectionGuard native;
+        MoveFileA(ImagePath().c_str(), StockCopyPath().c_str());
+    }
     static void TearDownTestSuite()
     {
+        FsRedirectionGuard native;
         DeleteFileA(ImagePath().c_str());
         MoveFileA(StockCopyPath().c_str(), ImagePath().c_str());
     }
-    void TearDown() override { DeleteFileA(ImagePath().c_str()); }
+    void TearDown() override
+    {
+        FsRedirectionGuard native;
+        DeleteFileA(ImagePath().c_str());
+    }
 };
 
 TEST_F(ServicesExeInSystemDirectoryTest, VerdictFollowsThePlantedImage)
@@ -289,23 +313,54 @@ TEST_F(ServicesExeInSystemDirectoryTest, VerdictFollowsThePlantedImage)
     struct Case {
         const char* name;
         std::string source;  // empty: no image at all
-        bool infected;
+        bool hold;           // held open by another party that shares nothing
+        ServicesExeVerdict verdict;
     } cases[] = {
-        {"Wine's own service manager", StockCopyPath(), false},
-        {"image without dynamic base", FixtureImagePath("v6.1.7601.17514-nodyn.exe"), true},
-        {"image with dynamic base", FixtureImagePath("v6.1.7601.17514-dyn.exe"), false},
-        {"no image", std::string(), false},
+        {"Wine's own service manager", StockCopyPath(), false, ServicesExeVerdict::Clean},
+        {"image without dynamic base", FixtureImagePath("v6.1.7601.17514-nodyn.exe"), false,
+         ServicesExeVerdict::Infected},
+        {"image with dynamic base", FixtureImagePath("v6.1.7601.17514-dyn.exe"), false, ServicesExeVerdict::Clean},
+        {"no image", std::string(), false, ServicesExeVerdict::Unchecked},
+        {"image the program cannot open", FixtureImagePath("v6.1.7601.17514-nodyn.exe"), true,
+         ServicesExeVerdict::Unchecked},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        DeleteFileA(ImagePath().c_str());
-        if (!c.source.empty()) {
-            ASSERT_TRUE(PlantCopy(c.source, ImagePath()));
+        ScopedHandle holder;
+        {
+            FsRedirectionGuard native;
+            DeleteFileA(ImagePath().c_str());
+            if (!c.source.empty()) {
+                ASSERT_TRUE(PlantCopy(c.source, ImagePath()));
+            }
+            if (c.hold) {
+                holder = ScopedHandle(CreateFileA(ImagePath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+                ASSERT_TRUE(holder.IsValid());
+            }
         }
         LogCapture capture;
-        EXPECT_EQ(c.infected, ServicesExeIsInfected());
+        EXPECT_EQ(c.verdict, CheckServicesExe());
+        EXPECT_EQ(c.verdict == ServicesExeVerdict::Infected, ServicesExeIsInfected());
         EXPECT_TRUE(capture.Lines().empty());
     }
+}
+
+// Under WoW64 a different file in the 32-bit system directory changes nothing:
+// the native image is judged.
+TEST_F(ServicesExeInSystemDirectoryTest, TheNativeImageIsJudgedNotThe32BitOne)
+{
+    if (!IsWow64()) {
+        std::printf("[ NOTE     ] no WoW64 in this process: one system directory, nothing to tell apart\n");
+        return;
+    }
+    {
+        FsRedirectionGuard native;
+        ASSERT_TRUE(PlantCopy(FixtureImagePath("v6.1.7601.17514-nodyn.exe"), ImagePath()));
+    }
+    // Seen by this 32-bit process with redirection on: the 32-bit directory.
+    ASSERT_TRUE(PlantCopy(FixtureImagePath("v6.1.7601.17514-dyn.exe"), ImagePath()));
+    EXPECT_EQ(ServicesExeVerdict::Infected, CheckServicesExe());
+    DeleteFileA(ImagePath().c_str());
 }
 
 }  // namespace

@@ -5,7 +5,9 @@
 #include "cleanup/ServicesExeTestFiles.h"
 #include "cleanup/ServicesExeVersion.h"
 #include "support/LogCapture.h"
+#include "win/ScopedFindHandle.h"
 #include "win/ScopedRegKey.h"
+#include "win/Wow64.h"
 
 #include <gtest/gtest.h>
 
@@ -33,11 +35,54 @@ std::string WindowsDirectory()
     return length != 0 && length < MAX_PATH ? std::string(directory) : std::string();
 }
 
-std::string ImagePath()
+std::string SystemDirectory()
 {
     char directory[MAX_PATH];
     const UINT length = GetSystemDirectoryA(directory, MAX_PATH);
-    return length != 0 && length < MAX_PATH ? std::string(directory) + "\\services.exe" : std::string();
+    return length != 0 && length < MAX_PATH ? std::string(directory) : std::string();
+}
+
+std::string ImagePath()
+{
+    return SystemDirectory() + "\\services.exe";
+}
+
+// The image and the replacement's copy live in the native system directory,
+// which a 32-bit test under WoW64 reaches with redirection off, as the
+// replacement does.
+std::string ReadNative(const std::string& path)
+{
+    FsRedirectionGuard native;
+    return ReadFileBytesOrEmpty(path);
+}
+
+bool WriteNative(const std::string& path, const std::string& bytes)
+{
+    FsRedirectionGuard native;
+    return WriteFileBytes(path, bytes);
+}
+
+// Copies of clean images staged beside the image ("svc*.tmp").
+std::vector<std::string> StagedCopies()
+{
+    FsRedirectionGuard native;
+    std::vector<std::string> found;
+    WIN32_FIND_DATAA entry;
+    ScopedFindHandle search(FindFirstFileA((SystemDirectory() + "\\svc*.tmp").c_str(), &entry));
+    if (search.IsValid()) {
+        do
+            found.push_back(SystemDirectory() + "\\" + entry.cFileName);
+        while (FindNextFileA(search.Get(), &entry));
+    }
+    return found;
+}
+
+void RemoveStagedCopies()
+{
+    for (const std::string& path : StagedCopies()) {
+        FsRedirectionGuard native;
+        DeleteFileA(path.c_str());
+    }
 }
 
 std::string StoreDirectory()
@@ -121,9 +166,14 @@ class ServicesExeRestoreTest : public ::testing::Test {
 protected:
     // Wine's own service manager is kept aside while the tests plant theirs.
     static std::string StockCopyPath() { return ImagePath() + ".stock"; }
-    static void SetUpTestSuite() { MoveFileA(ImagePath().c_str(), StockCopyPath().c_str()); }
+    static void SetUpTestSuite()
+    {
+        FsRedirectionGuard native;
+        MoveFileA(ImagePath().c_str(), StockCopyPath().c_str());
+    }
     static void TearDownTestSuite()
     {
+        FsRedirectionGuard native;
         DeleteFileA(ImagePath().c_str());
         MoveFileA(StockCopyPath().c_str(), ImagePath().c_str());
     }
@@ -150,6 +200,8 @@ protected:
         for (const std::wstring& entry : entries_)
             RemoveEntry(entry);
         ClearPendingRenames();
+        RemoveStagedCopies();
+        FsRedirectionGuard native;
         DeleteFileA(ImagePath().c_str());
     }
 
@@ -157,7 +209,7 @@ protected:
     {
         infectedBytes_ = ReadFileBytesOrEmpty(FixtureImagePath(fixture));
         ASSERT_FALSE(infectedBytes_.empty()) << fixture;
-        ASSERT_TRUE(WriteFileBytes(ImagePath(), infectedBytes_));
+        ASSERT_TRUE(WriteNative(ImagePath(), infectedBytes_));
     }
 
     // A component store directory; with a fixture, holding it as services.exe.
@@ -203,9 +255,17 @@ protected:
 
     std::string BackupPath() const { return work_ + "\\RA Ravariv\\services.exe.infected"; }
 
-    static std::vector<std::wstring> ScheduledMove(const std::string& candidate)
+    // One move scheduled: a copy of the candidate, staged beside the image,
+    // over the image; the candidate stays in the store as it was.
+    static void ExpectScheduledCopyOf(const std::string& candidate)
     {
-        return {L"\\??\\" + Widen(candidate), L"!\\??\\" + Widen(ImagePath())};
+        const std::vector<std::string> staged = StagedCopies();
+        ASSERT_EQ(1u, staged.size());
+        EXPECT_EQ((std::vector<std::wstring>{L"\\??\\" + Widen(staged[0]), L"!\\??\\" + Widen(ImagePath())}),
+                  PendingRenames());
+        const std::string clean = ReadFileBytesOrEmpty(FixtureImagePath(CleanFixture));
+        EXPECT_TRUE(ReadFileBytesOrEmpty(candidate) == clean) << "the store file changed";
+        EXPECT_TRUE(ReadNative(staged[0]) == clean) << "the staged copy is not the clean image";
     }
 
     static std::wstring LocatedLine(const std::string& candidate)
@@ -218,7 +278,8 @@ protected:
     {
         EXPECT_FALSE(Exists(BackupPath()));
         EXPECT_TRUE(PendingRenames().empty());
-        EXPECT_TRUE(infectedBytes_ == ReadFileBytesOrEmpty(ImagePath())) << "image changed";
+        EXPECT_TRUE(StagedCopies().empty());
+        EXPECT_TRUE(infectedBytes_ == ReadNative(ImagePath())) << "image changed";
     }
 
     std::string savedDirectory_;
@@ -276,10 +337,10 @@ TEST_F(ServicesExeRestoreTest, FirstMatchingDirectoryInSearchOrderWins)
                   L"info: Making backup of current services.exe",
               }),
               capture.Lines());
-    EXPECT_EQ(ScheduledMove(first), PendingRenames());
+    ExpectScheduledCopyOf(first);
     EXPECT_TRUE(infectedBytes_ == ReadFileBytesOrEmpty(BackupPath())) << "backup is not the infected image";
     // Nothing moves before the restart.
-    EXPECT_TRUE(infectedBytes_ == ReadFileBytesOrEmpty(ImagePath())) << "image changed";
+    EXPECT_TRUE(infectedBytes_ == ReadNative(ImagePath())) << "image changed";
     EXPECT_TRUE(Exists(first));
     EXPECT_TRUE(Exists(second));
 }
@@ -344,10 +405,11 @@ TEST_F(ServicesExeRestoreTest, BackupIsMadeOnceAndNeverOverwritten)
     ASSERT_TRUE(RestoreServicesExe());
     ASSERT_TRUE(infectedBytes_ == ReadFileBytesOrEmpty(BackupPath())) << "backup is not the infected image";
     ClearPendingRenames();
+    RemoveStagedCopies();
 
     std::string other = infectedBytes_;
     other[other.size() - 1] = static_cast<char>(other[other.size() - 1] ^ 0x55);
-    ASSERT_TRUE(WriteFileBytes(ImagePath(), other));
+    ASSERT_TRUE(WriteNative(ImagePath(), other));
     LogCapture capture;
     EXPECT_TRUE(RestoreServicesExe());
     EXPECT_EQ((std::vector<std::wstring>{
@@ -356,16 +418,17 @@ TEST_F(ServicesExeRestoreTest, BackupIsMadeOnceAndNeverOverwritten)
               }),
               capture.Lines());
     EXPECT_TRUE(infectedBytes_ == ReadFileBytesOrEmpty(BackupPath())) << "the backup was overwritten";
-    EXPECT_EQ(ScheduledMove(candidate), PendingRenames());
+    ExpectScheduledCopyOf(candidate);
 }
 
-TEST_F(ServicesExeRestoreTest, BackupIsAttemptedWhenADirectoryIsInTheWay)
+// Nothing is scheduled without a backup of what it replaces.
+TEST_F(ServicesExeRestoreTest, BackupThatCannotBeMadeFailsTheReplacement)
 {
     const std::string candidate = PlantEntry("amd64_microsoft-windows-s..controlmanager_6.1.7601.17514", CleanFixture);
     ASSERT_TRUE(CreateDirectoryA(BackupPath().c_str(), nullptr));
 
     LogCapture capture;
-    EXPECT_TRUE(RestoreServicesExe());
+    EXPECT_FALSE(RestoreServicesExe());
     EXPECT_EQ((std::vector<std::wstring>{
                   L"info: Current infected services.exe version: 6.1.7601.17514",
                   LocatedLine(candidate),
@@ -373,8 +436,67 @@ TEST_F(ServicesExeRestoreTest, BackupIsAttemptedWhenADirectoryIsInTheWay)
               }),
               capture.Lines());
     EXPECT_TRUE(IsDirectory(BackupPath()));
-    // The replacement does not depend on the backup.
-    EXPECT_EQ(ScheduledMove(candidate), PendingRenames());
+    EXPECT_TRUE(PendingRenames().empty());
+    EXPECT_TRUE(StagedCopies().empty());
+    EXPECT_TRUE(infectedBytes_ == ReadNative(ImagePath())) << "image changed";
+}
+
+// A store file of the right version is taken only when it passes the check
+// itself and is not the image under another name; a rejected one does not
+// end the search.
+TEST_F(ServicesExeRestoreTest, OnlyACleanCopyThatIsNotTheImageItselfIsTaken)
+{
+    struct Case {
+        const char* name;
+        const char* image;
+        bool linkFirstEntryToImage;  // the first entry is a hard link to the image
+        const char* firstEntry;      // fixture of the first entry otherwise
+        bool cleanSecondEntry;
+    } cases[] = {
+        {"only copy lacks dynamic base", InfectedFixture, false, InfectedFixture, false},
+        {"copy lacking dynamic base, then a clean copy", InfectedFixture, false, InfectedFixture, true},
+        {"hard link to the infected image, then a clean copy", InfectedFixture, true, nullptr, true},
+        // An image patched without losing the flag is linked into the store
+        // just the same: the link must not replace it.
+        {"hard link to an image with the flag", CleanFixture, true, nullptr, false},
+        {"hard link to an image with the flag, then a clean copy", CleanFixture, true, nullptr, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PlantImage(c.image);
+        const std::string first = PlantEntry("a_microsoft-windows-s..controlmanager_6.1.7601.17514",
+                                             c.firstEntry != nullptr ? c.firstEntry : std::string());
+        if (c.linkFirstEntryToImage) {
+            FsRedirectionGuard native;
+            ASSERT_TRUE(CreateHardLinkA(first.c_str(), ImagePath().c_str(), nullptr));
+        }
+        const std::string second =
+            c.cleanSecondEntry ? PlantEntry("b_microsoft-windows-s..controlmanager_6.1.7601.17514", CleanFixture)
+                               : std::string();
+
+        LogCapture capture;
+        if (c.cleanSecondEntry) {
+            EXPECT_TRUE(RestoreServicesExe());
+            EXPECT_EQ(LocatedLine(second), capture.Lines().at(1));
+            ExpectScheduledCopyOf(second);
+        } else {
+            EXPECT_FALSE(RestoreServicesExe());
+            EXPECT_EQ((std::vector<std::wstring>{
+                          L"info: Current infected services.exe version: 6.1.7601.17514",
+                          L"info: Failed to locate clean services.exe",
+                      }),
+                      capture.Lines());
+            ExpectNothingChanged();
+        }
+        EXPECT_TRUE(infectedBytes_ == ReadFileBytesOrEmpty(first)) << "the first store file changed";
+
+        ClearPendingRenames();
+        RemoveStagedCopies();
+        for (const std::wstring& entry : entries_)
+            RemoveEntry(entry);
+        entries_.clear();
+        RemoveTree(BackupPath());
+    }
 }
 
 // A planted entry whose path would not fit the path buffer is passed over,
@@ -389,7 +511,7 @@ TEST_F(ServicesExeRestoreTest, EntryTooLongForAPathIsPassedOver)
     LogCapture capture;
     EXPECT_TRUE(RestoreServicesExe());
     EXPECT_EQ(LocatedLine(candidate), capture.Lines().at(1));
-    EXPECT_EQ(ScheduledMove(candidate), PendingRenames());
+    ExpectScheduledCopyOf(candidate);
 }
 
 // A replacement that cannot be scheduled is a failed replacement.
@@ -410,7 +532,8 @@ TEST_F(ServicesExeRestoreTest, MoveThatCannotBeScheduledIsAFailure)
               }),
               capture.Lines());
     EXPECT_TRUE(PendingRenames().empty());
-    EXPECT_TRUE(infectedBytes_ == ReadFileBytesOrEmpty(ImagePath())) << "image changed";
+    EXPECT_TRUE(StagedCopies().empty());
+    EXPECT_TRUE(infectedBytes_ == ReadNative(ImagePath())) << "image changed";
 }
 
 }  // namespace

@@ -25,11 +25,14 @@ def shipped_executables():
     return [product]
 
 
-def objdump(exe):
+def objdump_tool():
     tool = os.environ.get("VORN_OBJDUMP") or "objdump"
     # The product is 32-bit; the test tree's objdump may be the 64-bit one.
-    tool = tool.replace("x86_64-w64-mingw32", "i686-w64-mingw32")
-    return subprocess.run([tool, "-p", exe], check=True, stdout=subprocess.PIPE).stdout.decode()
+    return tool.replace("x86_64-w64-mingw32", "i686-w64-mingw32")
+
+
+def objdump(exe):
+    return subprocess.run([objdump_tool(), "-p", exe], check=True, stdout=subprocess.PIPE).stdout.decode()
 
 
 def imports(dump):
@@ -104,6 +107,33 @@ class ImageHeaders(unittest.TestCase):
             self.assertGreater(fixed, 0)
             words = [int.from_bytes(data[fixed + 8 + 4 * i:fixed + 12 + 4 * i], "little") for i in range(4)]
             self.assertEqual([0x00010000, 0x00000007, 0x00010000, 0x00000007], words)
+
+
+    def test_stripped_of_its_symbol_table(self):
+        for exe in shipped_executables():
+            data = open(exe, "rb").read()
+            pe = int.from_bytes(data[60:64], "little")
+            self.assertEqual(b"PE\0\0", data[pe:pe + 4])
+            # COFF file header: PointerToSymbolTable and NumberOfSymbols.
+            self.assertEqual((0, 0), (int.from_bytes(data[pe + 12:pe + 16], "little"),
+                                      int.from_bytes(data[pe + 16:pe + 20], "little")), exe)
+            self.assertNotIn("HAS_SYMS", objdump_flags(exe))
+            # For the record, not a limit.
+            print("\n%s: %d bytes, code section %d bytes" % (os.path.basename(exe), len(data), code_size(exe)))
+
+
+def objdump_flags(exe):
+    return subprocess.run([objdump_tool(), "-f", exe], check=True, stdout=subprocess.PIPE).stdout.decode()
+
+
+def code_size(exe):
+    """Size of the .text section as objdump -h lists it."""
+    dump = subprocess.run([objdump_tool(), "-h", exe], check=True, stdout=subprocess.PIPE).stdout.decode()
+    for line in dump.splitlines():
+        fields = line.split()
+        if len(fields) > 2 and fields[1] == ".text":
+            return int(fields[2], 16)
+    return 0
 
 
 if __name__ == "__main__":
