@@ -9,6 +9,7 @@ its name.
 """
 
 import os
+import re
 import subprocess
 
 import scenario
@@ -31,6 +32,10 @@ RUN_ONCE = r"HKCU\Software\Microsoft\Windows\CurrentVersion\RunOnce"
 STORE_ENTRY = "amd64_microsoft-windows-s..s-controlmanager_31bf3856ad364e35_%s_none_4aa7d2a0a7bd7b5c"
 USER_SID = "S-1-5-21-0-0-0-1000"
 BOT_DIRECTORY = "$0f1e2d3c4b5a69788796a5b4c3d2e1f0"
+# Planted in the 32-bit view of a 64-bit prefix (Software\Wow6432Node\Classes).
+WOW64_COM_KEY = r"HKLM\Software\Classes\CLSID\{5839FCA9-774D-42A1-ACDA-D6A79037F57F}\InprocServer32"
+WOW64_COM_VALUE = "C:\\windows\\syswow64\\planted32.dll"
+WOW64_SERVICES_EXE = "v6.1.7601.17515-dyn.exe"
 # Version queries on a file named services.exe must reach the file, not
 # Wine's own service manager of that name.
 NATIVE_SERVICES = "services.exe=n,b"
@@ -58,6 +63,10 @@ class InfectedMachine:
         recycler = "RECYCLER" if self.family in (0, 3) else "$Recycle.Bin"
         self.bot_dir = os.path.join(prefix.root, "drive_c", recycler, USER_SID, BOT_DIRECTORY)
         self.backup = os.path.join(prefix.desktop, "RA Ravariv", "services.exe.infected")
+        # A 64-bit prefix has the 32-bit registry view and system directory
+        # beside the native ones.
+        self.has_32bit_view = prefix.arch == "win64"
+        self.services_exe_32bit = os.path.join(prefix.syswow64(), "services.exe")
         self.log = os.path.join(prefix.desktop, "RA Ravariv", "TarnvexFix.log")
 
     def image(self, name):
@@ -81,6 +90,14 @@ class InfectedMachine:
             self.prefix.plant(self.clean_source, self.image("v6.1.7601.17514-dyn.exe"))
             for path, name in self.decoys.items():
                 self.prefix.plant(path, self.image(name))
+        if self.has_32bit_view:
+            # What a 32-bit process sees with redirection on: the cleaner must
+            # neither judge nor touch these.
+            if self.post_vista:
+                self.prefix.plant(self.services_exe_32bit, self.image(WOW64_SERVICES_EXE))
+            code, out = self.prefix.reg("add", WOW64_COM_KEY, "/ve", "/d", WOW64_COM_VALUE, "/f", view="32")
+            if code != 0:
+                raise RuntimeError("planting the 32-bit view's value failed: " + out)
         self.prefix.plant(os.path.join(self.bot_dir, "cfg.ini"), b"[main]\r\n")
         self.prefix.plant(os.path.join(self.bot_dir, "modules", "x86.bin"), b"\x90" * 64)
         self.prefix.plant(self.cleaner, wineprefix.read_bytes(cleaner_exe))
@@ -109,6 +126,13 @@ class InfectedMachine:
 
     def run_once(self):
         return self.prefix.reg_value(RUN_ONCE, "TarnvexEVCleaner")
+
+    def com_32bit_view(self):
+        return self.prefix.reg_value(WOW64_COM_KEY, None, view="32")
+
+    def staged_copies(self):
+        """Clean images the cleaner copied beside services.exe for the restart."""
+        return sorted(n for n in os.listdir(self.prefix.system32()) if re.fullmatch(r"svc[0-9A-Fa-f]+\.tmp", n))
 
     def pending_renames(self):
         code, out = self.prefix.reg("query", SESSION_MANAGER, "/v", "PendingFileRenameOperations")

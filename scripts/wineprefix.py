@@ -30,7 +30,11 @@ VERSIONS = {
 
 def can_run_32bit():
     """False on a kernel without 32-bit x86 support: Wine's 32-bit loader
-    then fails with ENOEXEC, and only 64-bit programs and prefixes work."""
+    then fails with ENOEXEC, and only 64-bit programs and prefixes work.
+    VORN_NO_32BIT=1 makes a machine that has it behave as one without, to
+    check the other kind of machine here."""
+    if os.environ.get("VORN_NO_32BIT") == "1":
+        return False
     try:
         r = subprocess.run(["/usr/lib/wine/wine", "--version"],
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
@@ -188,6 +192,12 @@ class Prefix:
             shutil.rmtree(self.root, ignore_errors=True)
 
     @property
+    def wow64(self):
+        """True when the cleaner under test runs under WoW64 in this prefix:
+        the shipped 32-bit program in a 64-bit prefix."""
+        return WINE_32BIT and self.arch == "win64"
+
+    @property
     def env(self):
         return wine_env(self.root)
 
@@ -209,6 +219,11 @@ class Prefix:
         """Directory of the native system files (64-bit ones on a 64-bit prefix)."""
         return os.path.join(self.root, "drive_c", "windows", "system32")
 
+    def syswow64(self):
+        """Directory of the 32-bit system files of a 64-bit prefix: what a
+        32-bit process sees as system32 while redirection is on."""
+        return os.path.join(self.root, "drive_c", "windows", "syswow64")
+
     def plant(self, unix_path, data):
         """Write a file without changing a hard-linked twin in the base."""
         os.makedirs(os.path.dirname(unix_path), exist_ok=True)
@@ -225,15 +240,19 @@ class Prefix:
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                               timeout=timeout, check=check)
 
-    def reg(self, *args, timeout=60):
-        """`wine reg ...`; returns (exit code, stdout text)."""
+    def reg(self, *args, timeout=60, view="native"):
+        """`wine reg ...`; returns (exit code, stdout text). In a 64-bit prefix
+        `wine reg` is the 32-bit reg.exe: it is told the view, the native one
+        (the program's) unless view="32"."""
+        if self.arch == "win64":
+            args = tuple(args) + ("/reg:64" if view == "native" else "/reg:32",)
         r = self.run(["reg"] + list(args), timeout=timeout)
         return r.returncode, r.stdout.decode("utf-8", "replace")
 
-    def reg_value(self, key, name):
+    def reg_value(self, key, name, view="native"):
         """Data of one value as `reg query` prints it, or None when missing."""
         args = [key, "/v", name] if name is not None else [key, "/ve"]
-        code, out = self.reg("query", *args)
+        code, out = self.reg("query", *args, view=view)
         if code != 0:
             return None
         for line in out.splitlines():

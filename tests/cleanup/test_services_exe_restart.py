@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """The scheduled replacement of services.exe carried out by a restart: after
-`wineboot -r` the system directory holds the clean copy from the component
-store."""
+`wineboot -r` the system directory holds a copy of the clean image from the
+component store, and the store keeps its own file."""
 import os
+import re
 import subprocess
 import unittest
 
@@ -57,13 +58,15 @@ class ServicesExeRestartTest(unittest.TestCase):
             self.assertEqual((0, ["infected"]), self.run_probe(p, "check"))
             code, lines = self.run_probe(p, "restore", "C:\\cleaner-run")
             self.assertEqual(0, code, lines)
+            staged = [name for name in os.listdir(p.system32()) if re.fullmatch(r"svc[0-9A-Fa-f]+\.tmp", name)]
+            self.assertEqual(1, len(staged), staged)
             self.assertEqual([
                 "info: Current infected services.exe version: 6.1.7601.17514",
                 "info: Located clean services exe: C:\\windows\\winsxs\\%s\\services.exe"
                 % (STORE_ENTRY % "6.1.7601.17514"),
                 "info: Making backup of current services.exe",
                 "pending:",
-                "\\??\\C:\\windows\\winsxs\\%s\\services.exe" % (STORE_ENTRY % "6.1.7601.17514"),
+                "\\??\\C:\\windows\\system32\\" + staged[0],
                 "!\\??\\C:\\windows\\system32\\services.exe",
             ], lines)
             self.assertTrue(read(backup) == infected)
@@ -72,7 +75,8 @@ class ServicesExeRestartTest(unittest.TestCase):
             p.wineboot_restart()
 
             self.assertTrue(read(image) == clean, "the system directory holds the clean copy")
-            self.assertFalse(os.path.exists(source), "the clean copy was moved, not copied")
+            self.assertTrue(read(source) == clean, "the component store keeps its file")
+            self.assertFalse(os.path.exists(os.path.join(p.system32(), staged[0])))
             self.assertTrue(read(decoy) == fixture("v6.1.7601.17515-dyn.exe"))
             self.assertIsNone(p.reg_value(SESSION_MANAGER, "PendingFileRenameOperations"))
             self.assertTrue(read(backup) == infected)

@@ -280,7 +280,8 @@ int RunOnceAtLogon()
     std::vector<std::wstring> commands;
     {
         ScopedRegKey key;
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, runOnce, 0, KEY_ALL_ACCESS, key.Receive()) != ERROR_SUCCESS)
+        // Read as the 64-bit logon reads it on 64-bit Windows.
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, runOnce, 0, KEY_ALL_ACCESS | kView, key.Receive()) != ERROR_SUCCESS)
             return 1;
         std::vector<std::wstring> names;
         for (DWORD i = 0;; ++i) {

@@ -7,12 +7,13 @@ import os
 import re
 import unittest
 
+import cleaner
 import infected_machine
 import scenario
 import wineprefix
 
 BUILD = os.environ.get("VORN_BUILD_DIR", ".")
-EXE = os.path.join(BUILD, "src", "driver", "VORNTarnvexEvCleaner.exe")
+EXE = cleaner.exe(BUILD)
 
 QUESTION = ("It is recommended to restore some system services that might have been disabled by malware. "
             "Do you want to do that (y/n)?")
@@ -47,6 +48,7 @@ class Lifecycle(unittest.TestCase):
             m.infect(EXE)
             self.assertNotEqual(0, m.verify_services()[0], "the fixture damaged nothing")
             bot_files = m.bot_files()
+            services_32bit = wineprefix.read_bytes(m.services_exe_32bit) if m.has_32bit_view and m.post_vista else None
 
             # The cleaning run, answered with 'y'.
             run = m.clean("y")
@@ -57,8 +59,17 @@ class Lifecycle(unittest.TestCase):
             self.assertEqual(REPAIRED_COM, [(t, v) for _, t, v in com[:6]])
             fourth = "shell32.dll" if m.post_vista else "shdocvw.dll"
             self.assertTrue(all(v.lower().endswith("\\system32\\" + fourth) for _, _, v in com[6:]), com)
+            # Read in the native view, as the 64-bit logon reads it.
             self.assertEqual('"%s" -r' % m.cleaner_windows, m.run_once())
             cleaning = run_lines(m.log_text(), 0)
+            self.assertIn("info: WoW64: %d" % p.wow64, cleaning)
+            self.assertIn("info: Detected %s %s windows system"
+                          % ("post-Vista" if m.post_vista else "pre-Vista", cleaner.bits(p)), cleaning)
+            if m.has_32bit_view:
+                # The repair writes the native view; the 32-bit one is left as it was.
+                self.assertEqual(infected_machine.WOW64_COM_VALUE, m.com_32bit_view())
+            else:
+                print("%s: a 32-bit prefix has one registry view and one system directory" % version)
             self.assertEqual("info: Failed to generate BOT ID", cleaning[-3])
             self.assertEqual(["info: Cleaning finished",
                               "info: Successfully registered for start after reboot for services restoration"],
@@ -70,7 +81,11 @@ class Lifecycle(unittest.TestCase):
                 self.assertIn("info: Located clean services exe: " + STORE, cleaning)
                 self.assertIn("info: Restored services.exe successfully", cleaning)
                 self.assertEqual(infected, wineprefix.read_bytes(m.backup))
-                self.assertIn(STORE, m.pending_renames())
+                # A copy beside the image is moved, not the store's own file.
+                staged = m.staged_copies()
+                self.assertEqual(1, len(staged), staged)
+                self.assertIn("C:\\windows\\system32\\" + staged[0], m.pending_renames())
+                self.assertNotIn(STORE, m.pending_renames())
             else:
                 self.assertFalse([line for line in cleaning if "services.exe" in line])
                 self.assertFalse(os.path.exists(m.backup))
@@ -79,8 +94,13 @@ class Lifecycle(unittest.TestCase):
             # The restart carries out the replacement.
             m.restart()
             if m.post_vista:
-                self.assertEqual(m.image("v6.1.7601.17514-dyn.exe"), wineprefix.read_bytes(m.services_exe))
+                clean = m.image("v6.1.7601.17514-dyn.exe")
+                self.assertEqual(clean, wineprefix.read_bytes(m.services_exe))
+                self.assertEqual(clean, wineprefix.read_bytes(m.clean_source), "the store keeps its file")
+                self.assertEqual([], m.staged_copies())
                 self.assertEqual(infected, wineprefix.read_bytes(m.backup))
+                if services_32bit is not None:
+                    self.assertEqual(services_32bit, wineprefix.read_bytes(m.services_exe_32bit))
 
             # At the next logon Windows starts the registered command line.
             run = m.logon()
@@ -90,6 +110,10 @@ class Lifecycle(unittest.TestCase):
             self.assertIsNone(m.run_once())
             code, report = m.verify_services()
             self.assertEqual(0, code, report)
+            if m.has_32bit_view:
+                # HKLM\System has one view: 32-bit and 64-bit readers agree.
+                bits = "HKLM\\System\\CurrentControlSet\\Services\\BITS"
+                self.assertEqual(p.reg_value(bits, "Start"), p.reg_value(bits, "Start", view="32"))
             restoring = run_lines(m.log_text(), 1)
             self.assertTrue(any("Writing value" in line or "Updating value" in line for line in restoring))
 
@@ -187,4 +211,5 @@ class Unsupported(unittest.TestCase):
 
 
 if __name__ == "__main__":
+    print("cleaner under test: " + cleaner.describe())
     unittest.main()

@@ -6,10 +6,11 @@ import datetime
 import os
 import unittest
 
+import cleaner
 import scenario
 import wineprefix
 
-EXE = os.path.join(os.environ.get("VORN_BUILD_DIR", "."), "src", "driver", "VORNTarnvexEvCleaner.exe")
+EXE = cleaner.exe()
 
 BANNER = "VORN Win32/Tarnvex.EV Cleaner v1.0.0.7 (Dec  4 2012 11:33:22)"
 HINT = 'If you need only services restoration run "VORNTarnvexEvCleaner -r"'
@@ -115,7 +116,7 @@ COM_KEYS = [
 ]
 
 
-def expected_log(started):
+def expected_log(started, prefix):
     """The lines of a cleaning run on a fresh Windows 7 prefix, answered 'n'."""
     return (["info: " + "-" * 80,
              "info: " + BANNER,
@@ -124,10 +125,10 @@ def expected_log(started):
              "info: " + "-" * 80,
              "info: OS: 6.1.7601 SP1",
              "info: Product type: workstation",
-             "info: WoW64: 0",
+             "info: WoW64: %d" % prefix.wow64,
              "info: " + "-" * 80,
              "debug: debug mode self-test",
-             "info: Detected post-Vista 32 bit windows system"]
+             "info: Detected post-Vista %s windows system" % cleaner.bits(prefix)]
             # The fresh prefix has none of the COM keys.
             + ["info: Failed to open registry key %s " % key for key in COM_KEYS]
             + ["info: services.exe appears to be clean",
@@ -144,28 +145,28 @@ class LogFile(unittest.TestCase):
         self.assertEqual(5, run.exit_code)
         return before, after
 
-    def run_bytes(self, data, before, after):
+    def run_bytes(self, prefix, data, before, after):
         """The run's lines as UTF-16LE with CR LF, with the logged start time
         taken from the data once it lies within the run."""
         text = data.decode("utf-16-le")
         at = text.index("info: Log started ") + len("info: Log started ")
         started = datetime.datetime.strptime(text[at:at + 19], "%Y.%m.%d %H:%M:%S")
         self.assertTrue(before <= started <= after, (before, started, after))
-        return "".join(line + "\r\n" for line in expected_log(started)).encode("utf-16-le")
+        return "".join(line + "\r\n" for line in expected_log(started, prefix)).encode("utf-16-le")
 
     def test_a_run_writes_exactly_its_lines_and_a_second_run_appends(self):
         with wineprefix.Prefix("win7") as p:
             first = self.logged_run(p)
             data = wineprefix.read_bytes(log_path(p))
             self.assertEqual(b"\xff\xfe", data[:2])
-            one = self.run_bytes(data[2:], *first)
+            one = self.run_bytes(p, data[2:], *first)
             self.assertEqual(one, data[2:])
             self.assertNotIn("Desktop dir".encode("utf-16-le"), data)
 
             second = self.logged_run(p)
             data = wineprefix.read_bytes(log_path(p))
             self.assertEqual(b"\xff\xfe" + one, data[:2 + len(one)])
-            self.assertEqual(self.run_bytes(data[2 + len(one):], *second), data[2 + len(one):])
+            self.assertEqual(self.run_bytes(p, data[2 + len(one):], *second), data[2 + len(one):])
 
 
 class RedirectedOutput(unittest.TestCase):
@@ -182,4 +183,5 @@ class RedirectedOutput(unittest.TestCase):
 
 
 if __name__ == "__main__":
+    print("cleaner under test: " + cleaner.describe())
     unittest.main()
