@@ -8,6 +8,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import cleaner  # noqa: E402
 import infected_machine  # noqa: E402
 import wineprefix  # noqa: E402
 
@@ -49,7 +50,8 @@ def section(title):
 
 def main():
     os.environ.setdefault("VORN_WINE_BASES", os.path.join(BUILD, "wine-bases"))
-    exe = os.path.join(BUILD, "src", "driver", "VORNTarnvexEvCleaner.exe")
+    exe = cleaner.exe(BUILD)
+    print("Cleaner: " + cleaner.describe())
     print("Preparing an infected Windows 7 prefix (the first time takes about half a minute)...")
     with wineprefix.Prefix("win7") as prefix:
         m = infected_machine.InfectedMachine(prefix, BUILD)
@@ -59,6 +61,7 @@ def main():
         for key, _, value in m.com_defaults():
             print("COM  %-75s %s" % (key, value))
         print("services.exe    " + image_summary(m.services_exe))
+        print("store copy      " + image_summary(m.clean_source))
         print("Start values    " + start_values(prefix))
         print("RunOnce         %s" % m.run_once())
         print("recycle bin     %d rootkit files below %s" % (len(m.bot_files()), infected_machine.BOT_DIRECTORY))
@@ -72,7 +75,8 @@ def main():
         for key, _, value in m.com_defaults():
             print("COM  %-75s %s" % (key, value))
         print("backup          RA Ravariv\\services.exe.infected: " + image_summary(m.backup))
-        print("pending rename  %s" % ("yes" if m.pending_renames() else "no"))
+        print("pending rename  %s" % (", ".join("system32\\" + n for n in m.staged_copies()) + " -> system32\\services.exe"
+                                      if m.pending_renames() else "none"))
         print("RunOnce         %s" % m.run_once())
         print("recycle bin     %d rootkit files (Wine reports no volume identity, so the identifier"
               " that names them cannot be derived: \"Failed to generate BOT ID\")" % len(m.bot_files()))
@@ -80,6 +84,7 @@ def main():
         m.restart()
         section("After the restart (wineboot -r)")
         print("services.exe    " + image_summary(m.services_exe))
+        print("store copy      " + image_summary(m.clean_source) + " (still in the component store)")
 
         section("At the next logon Windows starts the RunOnce command line")
         run = m.logon()
