@@ -50,17 +50,15 @@ int RunCleaner(int argc, wchar_t** argv, void (*queryOsVersion)(OSVERSIONINFOEXW
     if (cleaned != CleanSystemDone)
         return cleaned;
 
-    int servicesAnswer = 'n';
-    if (!restorationMode && AskForServicesRestoration()) {
-        RegisterRestartRun();
-        servicesAnswer = 'y';
-    }
+    // Without the registration the restoration does not follow the restart:
+    // the user is told that cleaning is finished and runs "-r" by hand.
+    const bool restorationRegistered = !restorationMode && AskForServicesRestoration() && RegisterRestartRun();
 
     PrintFinishedNotice();
     if (restorationMode)
         printf("System has to be rebooted for changes to come in effect. You should save all your work and press "
                "any key to reboot...\n");
-    else if (servicesAnswer == 'y')
+    else if (restorationRegistered)
         printf("System has to be rebooted to continue cleaning. You should save all your work and press any key "
                "to reboot...\n");
     else

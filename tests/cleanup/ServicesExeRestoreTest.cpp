@@ -5,6 +5,7 @@
 #include "cleanup/ServicesExeTestFiles.h"
 #include "cleanup/ServicesExeVersion.h"
 #include "support/LogCapture.h"
+#include "support/ReadOnlyRegistryKey.h"
 #include "win/ScopedFindHandle.h"
 #include "win/ScopedRegKey.h"
 #include "win/Wow64.h"
@@ -117,50 +118,6 @@ void ClearPendingRenames()
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SessionManagerKey, 0, KEY_SET_VALUE, key.Receive()) == ERROR_SUCCESS)
         RegDeleteValueW(key.Get(), PendingRenamesValue);
 }
-
-// Limits the Session Manager key to reading for as long as it lives, as for
-// a process without the rights to schedule a rename.
-class ReadOnlySessionManager {
-public:
-    ReadOnlySessionManager()
-    {
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SessionManagerKey, 0, READ_CONTROL | WRITE_DAC, key_.Receive()) !=
-            ERROR_SUCCESS)
-            return;
-        DWORD size = 0;
-        RegGetKeySecurity(key_.Get(), DACL_SECURITY_INFORMATION, nullptr, &size);
-        saved_.resize(size);
-        if (size == 0 || RegGetKeySecurity(key_.Get(), DACL_SECURITY_INFORMATION, saved_.data(), &size) !=
-                             ERROR_SUCCESS)
-            return;
-        BYTE administrators[SECURITY_MAX_SID_SIZE];
-        DWORD sidSize = sizeof administrators;
-        alignas(DWORD) BYTE aclBuffer[256];
-        ACL* acl = reinterpret_cast<ACL*>(aclBuffer);
-        SECURITY_DESCRIPTOR descriptor;
-        if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize) ||
-            !InitializeAcl(acl, sizeof aclBuffer, ACL_REVISION) ||
-            !AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ | WRITE_DAC, administrators) ||
-            !InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
-            !SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE))
-            return;
-        restricted_ = RegSetKeySecurity(key_.Get(), DACL_SECURITY_INFORMATION, &descriptor) == ERROR_SUCCESS;
-    }
-    ~ReadOnlySessionManager()
-    {
-        if (restricted_)
-            RegSetKeySecurity(key_.Get(), DACL_SECURITY_INFORMATION, saved_.data());
-    }
-    ReadOnlySessionManager(const ReadOnlySessionManager&) = delete;
-    ReadOnlySessionManager& operator=(const ReadOnlySessionManager&) = delete;
-
-    bool Restricted() const { return restricted_; }
-
-private:
-    ScopedRegKey key_;
-    std::vector<BYTE> saved_;
-    bool restricted_ = false;
-};
 
 class ServicesExeRestoreTest : public ::testing::Test {
 protected:
@@ -520,7 +477,7 @@ TEST_F(ServicesExeRestoreTest, MoveThatCannotBeScheduledIsAFailure)
     const std::string candidate = PlantEntry("amd64_microsoft-windows-s..controlmanager_6.1.7601.17514", CleanFixture);
     LogCapture capture;
     {
-        ReadOnlySessionManager readOnly;
+        ReadOnlyRegistryKey readOnly(HKEY_LOCAL_MACHINE, SessionManagerKey);
         ASSERT_TRUE(readOnly.Restricted());
         EXPECT_FALSE(RestoreServicesExe());
     }

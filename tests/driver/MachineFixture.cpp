@@ -7,6 +7,8 @@
 //   MachineFixture verify <family>           every key, value and key security
 //       of the family's records equal to the table; prints each difference
 //   MachineFixture com                       prints the eight COM defaults
+//   MachineFixture lock-runonce              the user's RunOnce key made
+//       read-only for everyone (it lasts as long as the Wine session)
 //   MachineFixture logon                     what Windows does with the
 //       user's RunOnce values at logon: each value is deleted, then its
 //       command line started; exits with the last program's exit code
@@ -316,6 +318,15 @@ int RunOnceAtLogon()
     return static_cast<int>(exitCode);
 }
 
+int LockRunOnce()
+{
+    ScopedRegKey key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", 0, nullptr, 0,
+                        READ_CONTROL | WRITE_DAC | kView, nullptr, key.Receive(), nullptr) != ERROR_SUCCESS)
+        return 1;
+    return SetSecurity(key.Get(), "D:P(A;;KR;;;WD)", DACL_SECURITY_INFORMATION) ? 0 : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -328,6 +339,8 @@ int wmain(int argc, wchar_t** argv)
         return PrintComDefaults();
     if (argc == 2 && wcscmp(argv[1], L"logon") == 0)
         return RunOnceAtLogon();
-    printf("usage: MachineFixture infect <family> <module> | verify <family> | com | logon\n");
+    if (argc == 2 && wcscmp(argv[1], L"lock-runonce") == 0)
+        return LockRunOnce();
+    printf("usage: MachineFixture infect <family> <module> | verify <family> | com | logon | lock-runonce\n");
     return 2;
 }

@@ -62,6 +62,22 @@ class Question(unittest.TestCase):
                 self.assertIn(b"\x1b[97mV", run.raw)
 
 
+    def test_a_registration_that_fails_says_so_and_asks_for_no_continuation(self):
+        fixture = os.path.join(os.environ.get("VORN_BUILD_DIR", "."), "tests", "driver", "MachineFixture.exe")
+        with wineprefix.Prefix("win7") as p:
+            # Key security lasts only as long as the Wine session.
+            p.keep_server_running()
+            self.assertEqual(0, p.run([fixture, "lock-runonce"]).returncode)
+            run = cleaning(p, "y")
+            self.assertEqual(5, run.exit_code)
+            self.assertEqual([QUESTION, finished_notice(p), FINISH], run.lines[-3:])
+            log = wineprefix.read_bytes(log_path(p)).decode("utf-16").splitlines()
+            self.assertEqual(["info: Cleaning finished",
+                              "info: Failed to register for start after reboot for services restoration"], log[-2:])
+            self.assertIsNone(p.reg_value(r"HKCU\Software\Microsoft\Windows\CurrentVersion\RunOnce",
+                                          "TarnvexEVCleaner"))
+
+
 class RunModes(unittest.TestCase):
     def test_lone_dash_r_restores_without_a_question(self):
         with wineprefix.Prefix("win7") as p:

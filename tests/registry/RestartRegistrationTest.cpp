@@ -4,6 +4,7 @@
 
 #include "RegistryTestKeys.h"
 #include "support/LogCapture.h"
+#include "support/ReadOnlyRegistryKey.h"
 
 #include <gtest/gtest.h>
 
@@ -42,7 +43,7 @@ TEST(RegisterRestartRunFor, WritesTheQuotedPathAndTheSwitch)
         SCOPED_TRACE(Narrow(path));
         RemoveRegistration();
         LogCapture capture;
-        RegisterRestartRunFor(path);
+        EXPECT_TRUE(RegisterRestartRunFor(path));
         EXPECT_EQ(Lines{kSucceeded}, capture.Lines());
         const StoredValue stored = Registered();
         EXPECT_EQ(static_cast<DWORD>(REG_SZ), stored.type);
@@ -94,10 +95,25 @@ TEST(RegisterRestartRunFor, APathThatDoesNotFitWritesNothing)
         SCOPED_TRACE(length);
         StoreValue(HKEY_CURRENT_USER, kRunOnce, L"TarnvexEVCleaner", REG_SZ, Utf16(L"earlier"));
         LogCapture capture;
-        RegisterRestartRunFor(PathOfLength(length).c_str());
+        EXPECT_FALSE(RegisterRestartRunFor(PathOfLength(length).c_str()));
         EXPECT_EQ(Lines{kFailed}, capture.Lines());
         EXPECT_EQ(Utf16(L"earlier"), Registered().bytes);
     }
+}
+
+// A RunOnce key the program may not write is a failed registration, said in
+// the log and to the caller, and the earlier value stays.
+TEST(RegisterRestartRunFor, AKeyWithoutWriteAccessFails)
+{
+    StoreValue(HKEY_CURRENT_USER, kRunOnce, L"TarnvexEVCleaner", REG_SZ, Utf16(L"earlier"));
+    LogCapture capture;
+    {
+        ReadOnlyRegistryKey readOnly(HKEY_CURRENT_USER, kRunOnce);
+        ASSERT_TRUE(readOnly.Restricted());
+        EXPECT_FALSE(RegisterRestartRunFor(L"C:\\x.exe"));
+    }
+    EXPECT_EQ(Lines{kFailed}, capture.Lines());
+    EXPECT_EQ(Utf16(L"earlier"), Registered().bytes);
 }
 
 TEST(RegisterRestartRun, RegistersTheRunningProgram)
