@@ -63,24 +63,6 @@ TEST_F(RestoreRecordTest, ReportsHowTheKeyWasReached)
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, path));
 }
 
-std::string KeySecurityString(HKEY root, const std::wstring& path)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, READ_CONTROL | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) return "";
-    BYTE descriptor[4096];
-    DWORD size = sizeof(descriptor);
-    const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    const LONG result = RegGetKeySecurity(key, parts, descriptor, &size);
-    RegCloseKey(key);
-    if (result != ERROR_SUCCESS) return "";
-    char* text = nullptr;
-    if (!ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, parts, &text, nullptr))
-        return "";
-    std::string sddl(text);
-    LocalFree(text);
-    return sddl;
-}
-
 TEST_F(RestoreRecordTest, SetsOwnerGroupAndProtectedDacl)
 {
     const std::wstring path = FreshScratchPath(HKEY_LOCAL_MACHINE, L"Security");
