@@ -13,12 +13,16 @@ const LONG kStatusBufferOverflow = static_cast<LONG>(0x80000005);
 const ULONG kNamedStreamsAndReparsePoints = 0x00040000 | 0x00000080;
 const ULONG kFileFsVolumeInformation = 1;
 const ULONG kFileFsAttributeInformation = 5;
+// FILE_FS_VOLUME_INFORMATION: the label follows 18 bytes of fixed fields
+// (creation time, serial number, label length, object support); a volume
+// label has at most 32 characters.
+const ULONG kVolumeLabelOffset = 18;
+const ULONG kLongestVolumeLabelBytes = 32 * sizeof(wchar_t);
 const ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 const ULONG kSynchronousIoNonAlert = 0x00000020;
 const wchar_t kSystemRootName[] = L"\\systemroot";
 
 typedef LONG(NTAPI* NtOpenFileFunction)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*, IO_STATUS_BLOCK*, ULONG, ULONG);
-typedef LONG(NTAPI* NtQueryVolumeInformationFileFunction)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, ULONG);
 typedef LONG(NTAPI* NtCloseFunction)(HANDLE);
 
 template <typename Function>
@@ -68,11 +72,29 @@ bool Md5Digest(const BYTE* data, DWORD size, BYTE digest[16])
 
 }  // namespace
 
+void QueryOpenVolume(VolumeInformationQuery query, HANDLE file, VolumeFacts* facts)
+{
+    // FILE_FS_ATTRIBUTE_INFORMATION: only FileSystemAttributes (offset 0) is
+    // read; the file-system name does not fit and is not needed.
+    IO_STATUS_BLOCK io = {};
+    alignas(8) BYTE attributeBuffer[16] = {};
+    facts->attributeStatus =
+        query(file, &io, attributeBuffer, sizeof(attributeBuffer), kFileFsAttributeInformation);
+    memcpy(&facts->fileSystemAttributes, attributeBuffer, sizeof(facts->fileSystemAttributes));
+
+    // FILE_FS_VOLUME_INFORMATION: VolumeCreationTime is its first 8 bytes.
+    alignas(8) BYTE volumeBuffer[kVolumeLabelOffset + kLongestVolumeLabelBytes] = {};
+    io.Information = 0;
+    facts->volumeStatus = query(file, &io, volumeBuffer, sizeof(volumeBuffer), kFileFsVolumeInformation);
+    facts->volumeBytes = io.Information;
+    memcpy(facts->creationTime, volumeBuffer, sizeof(facts->creationTime));
+}
+
 bool QueryVolumeFacts(const wchar_t* nativeName, VolumeFacts* facts)
 {
     const NtOpenFileFunction ntOpenFile = FindNtdllFunction<NtOpenFileFunction>("NtOpenFile");
-    const NtQueryVolumeInformationFileFunction ntQueryVolume =
-        FindNtdllFunction<NtQueryVolumeInformationFileFunction>("NtQueryVolumeInformationFile");
+    const VolumeInformationQuery ntQueryVolume =
+        FindNtdllFunction<VolumeInformationQuery>("NtQueryVolumeInformationFile");
     const NtCloseFunction ntClose = FindNtdllFunction<NtCloseFunction>("NtClose");
     if (ntOpenFile == nullptr || ntQueryVolume == nullptr || ntClose == nullptr)
         return false;
@@ -94,18 +116,7 @@ bool QueryVolumeFacts(const wchar_t* nativeName, VolumeFacts* facts)
     if (file.Get() == nullptr)
         return false;
 
-    // FILE_FS_ATTRIBUTE_INFORMATION: only FileSystemAttributes (offset 0) is
-    // read; the file-system name does not fit and is not needed.
-    alignas(8) BYTE attributeBuffer[16] = {};
-    facts->attributeStatus = ntQueryVolume(file.Get(), &io, attributeBuffer, sizeof(attributeBuffer),
-                                           kFileFsAttributeInformation);
-    memcpy(&facts->fileSystemAttributes, attributeBuffer, sizeof(facts->fileSystemAttributes));
-
-    // FILE_FS_VOLUME_INFORMATION: VolumeCreationTime is its first 8 bytes.
-    alignas(8) BYTE volumeBuffer[24] = {};
-    facts->volumeStatus =
-        ntQueryVolume(file.Get(), &io, volumeBuffer, sizeof(volumeBuffer), kFileFsVolumeInformation);
-    memcpy(facts->creationTime, volumeBuffer, sizeof(facts->creationTime));
+    QueryOpenVolume(ntQueryVolume, file.Get(), facts);
     return true;
 }
 
@@ -138,7 +149,11 @@ bool BotIdFromVolumeFacts(const VolumeFacts& facts, wchar_t* botId)
         return false;
     if ((facts.fileSystemAttributes & kNamedStreamsAndReparsePoints) != kNamedStreamsAndReparsePoints)
         return false;
-    if (facts.volumeStatus != kStatusSuccess)
+    // A longer label than the file system's own may still overflow; the
+    // creation time is in the fixed part, so that part being whole is enough.
+    const bool fixedPartComplete =
+        facts.volumeStatus == kStatusBufferOverflow && facts.volumeBytes >= kVolumeLabelOffset;
+    if (facts.volumeStatus != kStatusSuccess && !fixedPartComplete)
         return false;
     BYTE digest[16];
     if (!Md5Digest(facts.creationTime, sizeof(facts.creationTime), digest))

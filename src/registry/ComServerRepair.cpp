@@ -1,6 +1,7 @@
 #include "registry/ComServerRepair.h"
 
 #include "logging/Log.h"
+#include "registry/HeapBytes.h"
 #include "registry/RegistryRootNames.h"
 #include "win/OsVersionCode.h"
 #include "win/ScopedRegKey.h"
@@ -23,25 +24,56 @@ void LogRegistryLine(const wchar_t* text, HKEY root, const wchar_t* subKey, cons
     LogInfo(L"%ws %ws\\%ws %ws", text != nullptr ? text : L"", RegistryRootShortName(root), subKey, shownValue);
 }
 
-void ReplaceDefaultValue(const wchar_t* newData, HKEY root, const wchar_t* subKey)
+namespace {
+
+// The current default value as text of whatever length it has, NUL-ended
+// even when the stored data has no NUL or an odd length; a key without a
+// default value reads as the empty text.
+HeapBytes ReadDefaultText(HKEY key)
 {
+    // The value may grow between the size query and the read.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        DWORD size = 0;
+        LONG result = RegQueryValueExW(key, nullptr, nullptr, nullptr, nullptr, &size);
+        if (result == ERROR_FILE_NOT_FOUND) size = 0;
+        else if (result != ERROR_SUCCESS || size > MAXDWORD - sizeof(wchar_t)) return HeapBytes();
+        HeapBytes text = AllocateHeapBytes(size + sizeof(wchar_t));
+        if (!text) return text;
+        if (size != 0) {
+            result = RegQueryValueExW(key, nullptr, nullptr, nullptr, text.get(), &size);
+            if (result == ERROR_MORE_DATA) continue;
+            if (result == ERROR_FILE_NOT_FOUND) size = 0;
+            else if (result != ERROR_SUCCESS) return HeapBytes();
+        }
+        reinterpret_cast<wchar_t*>(text.get())[size / sizeof(wchar_t)] = L'\0';
+        return text;
+    }
+    return HeapBytes();
+}
+
+}  // namespace
+
+void ReplaceDefaultValue(const wchar_t* newData, HKEY root, const wchar_t* subKey, const BackupRestoreCalls& calls)
+{
+    // Only what the repair needs: class keys owned by the installer service
+    // grant the administrators no more.
+    const REGSAM access = KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_64KEY;
     HKEY opened = nullptr;
-    if (RegOpenKeyExW(root, subKey, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &opened) != ERROR_SUCCESS) {
+    LONG result = RegOpenKeyExW(root, subKey, 0, access, &opened);
+    // A key that refuses even that (a rootkit's lock) is reached through the
+    // backup and restore privileges, which leave its security as it is.
+    if (result == ERROR_ACCESS_DENIED) result = OpenKeyWithBackupRestore(calls, root, subKey, access, &opened);
+    if (result != ERROR_SUCCESS) {
         LogRegistryLine(L"Failed to open registry key", root, subKey, nullptr);
         return;
     }
     ScopedRegKey key(opened);
 
-    // One byte short of the buffer, so the terminator below always fits,
-    // whatever the stored data (odd lengths, no NUL of its own).
-    wchar_t current[MAX_PATH];
-    DWORD currentBytes = sizeof(current) - 1;
-    if (RegQueryValueExW(key.Get(), nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(current), &currentBytes) !=
-        ERROR_SUCCESS) {
+    const HeapBytes current = ReadDefaultText(key.Get());
+    if (!current) {
         LogRegistryLine(L"Failed to read registry key", root, subKey, nullptr);
         return;
     }
-    current[currentBytes / sizeof(wchar_t)] = L'\0';
 
     const DWORD newBytes = static_cast<DWORD>((wcslen(newData) + 1) * sizeof(wchar_t));
     if (RegSetValueExW(key.Get(), nullptr, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(newData), newBytes) !=
@@ -49,7 +81,7 @@ void ReplaceDefaultValue(const wchar_t* newData, HKEY root, const wchar_t* subKe
         LogRegistryLine(L"Failed to write new registry value", root, subKey, nullptr);
         return;
     }
-    LogRegistryLine(L"Current registry value ", root, subKey, current);
+    LogRegistryLine(L"Current registry value ", root, subKey, reinterpret_cast<const wchar_t*>(current.get()));
     LogRegistryLine(L"New registry value ", root, subKey, newData);
 }
 

@@ -4,15 +4,20 @@
 // module, unexpanded, as REG_EXPAND_SZ, in two registry views per class.
 #include <windows.h>
 
+#include "registry/PrivilegedKeyOpen.h"
+
 #include <cstdint>
 
 // The eight repairs in order; the fourth class's module follows the Windows
 // generation (shell32 from Vista on, shdocvw before).
 void RepairComServerPaths(uint32_t versionCode);
 
-// One repair: logs the old and the new value, or the step that failed.
-// A missing key is reported and never created.
-void ReplaceDefaultValue(const wchar_t* newData, HKEY root, const wchar_t* subKey);
+// One repair: logs the old value (whole, whatever its length; an absent one
+// as empty) and the new value, or the step that failed. The key is opened
+// for query and set value only, through the backup and restore privileges
+// when even that is refused. A missing key is reported and never created.
+void ReplaceDefaultValue(const wchar_t* newData, HKEY root, const wchar_t* subKey,
+                         const BackupRestoreCalls& calls = SystemBackupRestoreCalls());
 
 // "<text> <root>\<subKey> <value>"; a null value prints nothing, an empty
 // one two double quotes.

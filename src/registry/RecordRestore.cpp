@@ -2,6 +2,7 @@
 
 #include "logging/Log.h"
 #include "registry/HeapBytes.h"
+#include "registry/PrivilegedKeyOpen.h"
 #include "registry/RegistryRootNames.h"
 #include "registry/ValueLine.h"
 #include "win/ScopedLocalMemory.h"
@@ -33,13 +34,24 @@ CurrentValue CompareWithCurrent(HKEY key, const ParsedValue& knownGood)
 
 }  // namespace
 
-ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath, bool* createdNew)
+ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath, bool* createdNew, const BackupRestoreCalls& calls)
 {
+    const REGSAM access = KEY_ALL_ACCESS | ACCESS_SYSTEM_SECURITY | KEY_WOW64_64KEY;
     HKEY opened = nullptr;
     DWORD disposition = 0;
-    const LONG result = RegCreateKeyExA(root, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                        KEY_ALL_ACCESS | ACCESS_SYSTEM_SECURITY | KEY_WOW64_64KEY, nullptr,
-                                        &opened, &disposition);
+    LONG result = RegCreateKeyExA(root, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &opened,
+                                  &disposition);
+    // A key whose own security grants the administrators no write (the
+    // table's security for BITS\Parameters from Vista on): through the backup
+    // and restore privileges, else through the owner's right to the DACL.
+    if (result == ERROR_ACCESS_DENIED) {
+        disposition = 0;
+        result = CreateKeyWithBackupRestore(calls, root, keyPath, access, &opened, &disposition);
+        if (result != ERROR_SUCCESS) {
+            disposition = REG_OPENED_EXISTING_KEY;
+            result = OpenKeyAsOwner(root, keyPath, access, &opened);
+        }
+    }
     const char* prefix = RegistryRootPathPrefix(root);
     if (result != ERROR_SUCCESS) {
         LogInfo(L"Creating %hs%hs - failed", prefix, keyPath);
@@ -117,10 +129,10 @@ void RestoreValue(const wchar_t* line, HKEY key, uint32_t keepExisting)
     RestoreValueIn(line, key, keepExisting, false);
 }
 
-void RestoreRecord(const KnownGoodRecord& record)
+void RestoreRecord(const KnownGoodRecord& record, const BackupRestoreCalls& calls)
 {
     bool createdNew = false;
-    ScopedRegKey key = OpenRecordKey(record.root, record.keyPath, &createdNew);
+    ScopedRegKey key = OpenRecordKey(record.root, record.keyPath, &createdNew, calls);
     if (!key.IsValid()) return;
     key = ApplyKeySecurity(record.sddl, std::move(key));
     ValueBlockCursor lines(record.valueLines);

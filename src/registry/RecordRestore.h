@@ -2,16 +2,20 @@
 // Restores one known-good record: its key, the key's security and its values.
 // Every step reports its outcome in the log; nothing stops the caller's pass.
 #include "registry/KnownGoodRecord.h"
+#include "registry/PrivilegedKeyOpen.h"
 #include "win/ScopedRegKey.h"
 
 #include <cstdint>
 
-void RestoreRecord(const KnownGoodRecord& record);
+void RestoreRecord(const KnownGoodRecord& record, const BackupRestoreCalls& calls = SystemBackupRestoreCalls());
 
 // Creates the key (and missing parents) or opens the existing one, for full
-// access and the key's audit list, in the native 64-bit view. Empty on failure.
+// access and the key's audit list, in the native 64-bit view; where the key's
+// security refuses that, through the backup and restore privileges or the
+// owner's right to its DACL (the key keeps its security). Empty on failure.
 // createdNew, when given, tells whether the key did not exist before.
-ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath, bool* createdNew = nullptr);
+ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath, bool* createdNew = nullptr,
+                           const BackupRestoreCalls& calls = SystemBackupRestoreCalls());
 
 // Sets owner, group, protected DACL and SACL from `sddl`. Returns the handle
 // to go on with: a fresh one opened under the new security when that works,

@@ -113,7 +113,7 @@ TEST(BotIdFromVolume, UnsuitableVolumeGivesNoIdentifierAndLeavesBufferAlone)
         {"named streams but no reparse points", kBufferOverflow, kNtfsAttributes & ~0x00000080UL, kSuccess},
         {"what Wine reports", kSuccess, 0x0000000A, kSuccess},
         {"attribute query failed", kInvalidDeviceRequest, kNtfsAttributes, kSuccess},
-        {"volume label longer than the buffer", kBufferOverflow, kNtfsAttributes, kBufferOverflow},
+        {"volume query cut inside its fixed part", kBufferOverflow, kNtfsAttributes, kBufferOverflow},
         {"volume query failed", kBufferOverflow, kNtfsAttributes, kInvalidDeviceRequest},
     };
     for (const Case& c : cases) {
@@ -147,6 +147,71 @@ TEST(GenerateBotId, GoesThroughTheVolumeQuery)
     Output none;
     EXPECT_FALSE(GenerateBotIdWith(UnreachableVolume, none.chars));
     EXPECT_TRUE(none.Untouched());
+}
+
+TEST(BotIdFromVolume, OverflowIsAcceptedOnceTheFixedPartIsWhole)
+{
+    VolumeFacts facts = NtfsFacts(0x01CA04A5F3C4E000ULL);
+    facts.volumeStatus = kBufferOverflow;
+    facts.volumeBytes = 17;  // one byte short of the label's offset
+    Output cut;
+    EXPECT_FALSE(BotIdFromVolumeFacts(facts, cut.chars));
+    EXPECT_TRUE(cut.Untouched());
+    facts.volumeBytes = 18;
+    Output out;
+    ASSERT_TRUE(BotIdFromVolumeFacts(facts, out.chars));
+    EXPECT_EQ(std::wstring(L"$cac4e31f0c1f71d6b06129af96211727"), out.chars);
+}
+
+// A stand-in for NTFS's answer to the two volume queries: the fixed part,
+// then as much of the label as the buffer holds, overflow when it is cut.
+const ULONG kLabelOffset = 18;
+const LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+size_t volumeLabelLength = 0;
+
+LONG NTAPI LabelledNtfsVolume(HANDLE, IO_STATUS_BLOCK* io, void* buffer, ULONG length, ULONG informationClass)
+{
+    BYTE* out = static_cast<BYTE*>(buffer);
+    if (informationClass == 5) {  // the attributes; the name "NTFS" does not fit in 16 bytes
+        if (length < 12)
+            return kInfoLengthMismatch;
+        const ULONG fields[3] = {kNtfsAttributes, 255, 8};
+        memcpy(out, fields, sizeof(fields));
+        io->Information = length;
+        return kBufferOverflow;
+    }
+    if (informationClass != 1 || length < 24)
+        return kInfoLengthMismatch;
+    const unsigned long long creationTime = 0x01D2C3B4A5968778ULL;
+    const ULONG serial = 0x5A5AA5A5;
+    const ULONG labelBytes = static_cast<ULONG>(volumeLabelLength * sizeof(wchar_t));
+    memcpy(out, &creationTime, 8);
+    memcpy(out + 8, &serial, 4);
+    memcpy(out + 12, &labelBytes, 4);
+    out[16] = 1;
+    const ULONG room = length - kLabelOffset;
+    const ULONG copied = labelBytes < room ? labelBytes : room;
+    for (ULONG i = 0; i < copied; ++i)
+        out[kLabelOffset + i] = (i % 2 == 0) ? static_cast<BYTE>('A' + (i / 2) % 26) : 0;
+    io->Information = kLabelOffset + copied;
+    return copied < labelBytes ? kBufferOverflow : kSuccess;
+}
+
+TEST(QueryOpenVolume, ALabelledSystemVolumeGivesTheSameIdentifier)
+{
+    // Up to 3 characters fitted the first 24-byte buffer; OEM labels such as
+    // "Windows7_OS" did not. 32 is the longest label a volume can have; a file
+    // system with still longer labels overflows after the fixed part.
+    for (size_t length : {0u, 3u, 4u, 11u, 32u, 40u}) {
+        SCOPED_TRACE(length);
+        volumeLabelLength = length;
+        VolumeFacts facts = {};
+        QueryOpenVolume(LabelledNtfsVolume, nullptr, &facts);
+        EXPECT_EQ(length <= 32 ? kSuccess : kBufferOverflow, facts.volumeStatus);
+        Output out;
+        ASSERT_TRUE(BotIdFromVolumeFacts(facts, out.chars));
+        EXPECT_EQ(std::wstring(L"$bb64f56e9527f0daf786dad8925fa29d"), out.chars);
+    }
 }
 
 // Wine has no "\systemroot" object: the real derivation takes its failure path.

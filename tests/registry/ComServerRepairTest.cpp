@@ -1,5 +1,6 @@
-// The COM server repair: the line format, one repair on scratch keys, and the
-// eight real rows with their exact case in a throw-away prefix.
+// The COM server repair: the line format, one repair on scratch keys (values
+// of any length, keys locked against the administrators), and the eight real
+// rows with their exact case in a throw-away prefix.
 #include "registry/ComServerRepair.h"
 
 #include "RegistryTestKeys.h"
@@ -69,40 +70,159 @@ TEST(ReplaceDefaultValue, LogsTheOldAndTheNewValue)
     }
 }
 
-TEST(ReplaceDefaultValue, ReadsAtMost519Bytes)
+TEST(ReplaceDefaultValue, ReadsTheCurrentValueAtAnyLength)
 {
+    // A planted path longer than any fixed buffer must not hide the hijack.
     const std::wstring key = FreshScratchPath(HKEY_CURRENT_USER, L"ComLong");
-    const std::wstring fits(258, L'p');  // 518 bytes with the NUL
-    StoreValue(HKEY_CURRENT_USER, key, nullptr, REG_SZ, Utf16(fits));
-    {
-        LogCapture capture;
-        ReplaceDefaultValue(kNewData, HKEY_CURRENT_USER, key.c_str());
-        EXPECT_EQ((Lines{Current(key, fits), New(key)}), capture.Lines());
-    }
-    for (size_t length : {259u, 260u, 300u}) {
+    for (size_t length : {258u, 259u, 260u, 300u, 5000u}) {
         SCOPED_TRACE(length);
-        const Bytes tooLong = Utf16(std::wstring(length, L'p'));
-        StoreValue(HKEY_CURRENT_USER, key, nullptr, REG_SZ, tooLong);
+        const std::wstring planted(length, L'p');
+        StoreValue(HKEY_CURRENT_USER, key, nullptr, REG_SZ, Utf16(planted));
         LogCapture capture;
         ReplaceDefaultValue(kNewData, HKEY_CURRENT_USER, key.c_str());
-        EXPECT_EQ((Lines{L"info: Failed to read registry key HKCU\\" + key + L" "}), capture.Lines());
-        EXPECT_EQ(tooLong, ReadStoredValue(HKEY_CURRENT_USER, key, nullptr).bytes);
+        EXPECT_EQ((Lines{Current(key, planted), New(key)}), capture.Lines());
+        EXPECT_EQ(Utf16(kNewData), ReadStoredValue(HKEY_CURRENT_USER, key, nullptr).bytes);
     }
 }
 
-TEST(ReplaceDefaultValue, CreatesNothing)
+TEST(ReplaceDefaultValue, WritesAMissingDefaultValueButCreatesNoKey)
 {
     const std::wstring key = FreshScratchPath(HKEY_CURRENT_USER, L"ComAbsent");
     LogCapture capture;
     ReplaceDefaultValue(kNewData, HKEY_CURRENT_USER, key.c_str());
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key));
     StoreValue(HKEY_CURRENT_USER, key, L"Other", REG_SZ, Utf16(L"x"));  // a key without a default value
     ReplaceDefaultValue(kNewData, HKEY_CURRENT_USER, key.c_str());
     EXPECT_EQ((Lines{
                   L"info: Failed to open registry key HKCU\\" + key + L" ",
-                  L"info: Failed to read registry key HKCU\\" + key + L" ",
+                  Current(key, L"\"\""),
+                  New(key),
               }),
               capture.Lines());
-    EXPECT_FALSE(ReadStoredValue(HKEY_CURRENT_USER, key, nullptr).exists);
+    const StoredValue stored = ReadStoredValue(HKEY_CURRENT_USER, key, nullptr);
+    EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), stored.type);
+    EXPECT_EQ(Utf16(kNewData), stored.bytes);
+}
+
+// The backup-and-restore open as a test sees it: each call with the
+// privileges' state at that moment. A call with REG_OPTION_BACKUP_RESTORE
+// and both privileges enabled gets the handle the test prepared, as Windows
+// would give one past the key's DACL; anything else is refused, as Wine does.
+struct BackupRestoreCall {
+    DWORD options;
+    REGSAM access;
+    bool backupEnabled;
+    bool restoreEnabled;
+};
+std::vector<BackupRestoreCall> backupRestoreCalls;
+HKEY handleForBackupRestore = nullptr;
+
+LONG WINAPI RecordingCreateKeyW(HKEY, LPCWSTR, DWORD, LPWSTR, DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES,
+                                PHKEY key, LPDWORD)
+{
+    const BackupRestoreCall call = {options, access, TokenPrivilegeEnabled(L"SeBackupPrivilege"),
+                                    TokenPrivilegeEnabled(L"SeRestorePrivilege")};
+    backupRestoreCalls.push_back(call);
+    if ((options & REG_OPTION_BACKUP_RESTORE) == 0 || !call.backupEnabled || !call.restoreEnabled ||
+        handleForBackupRestore == nullptr)
+        return ERROR_ACCESS_DENIED;
+    *key = handleForBackupRestore;
+    handleForBackupRestore = nullptr;
+    return ERROR_SUCCESS;
+}
+
+const BackupRestoreCalls kRecordingCalls = {RecordingCreateKeyW, RegCreateKeyExA};
+
+const char kFullAccess[] = "O:BAG:SYD:P(A;;KA;;;SY)(A;;KA;;;BA)";
+// Query and set value (CC, DC) and no more, as a hijacked key may grant.
+const char kQueryAndSetOnly[] = "O:BAG:SYD:P(A;;KA;;;SY)(A;;CCDC;;;BA)";
+// Read only: even the repair's own open is refused.
+const char kReadOnly[] = "O:BAG:SYD:P(A;;KA;;;SY)(A;;KR;;;BA)";
+
+class LockedComKeyTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(SetTokenPrivilege(L"SeBackupPrivilege", false));
+        ASSERT_TRUE(SetTokenPrivilege(L"SeRestorePrivilege", false));
+        backupRestoreCalls.clear();
+        handleForBackupRestore = nullptr;
+        key_ = FreshScratchPath(HKEY_LOCAL_MACHINE, L"ComLocked");
+        StoreValue(HKEY_LOCAL_MACHINE, key_, nullptr, REG_SZ, Utf16(L"C:\\planted\\evil.dll"));
+    }
+    void TearDown() override
+    {
+        if (handleForBackupRestore != nullptr) RegCloseKey(handleForBackupRestore);
+        SetKeySecurityString(HKEY_LOCAL_MACHINE, key_, kFullAccess);  // so the next test can delete it
+    }
+    // Locks the key with `sddl`; `keep` receives a handle opened for full
+    // access before, which keeps that access.
+    void Lock(const char* sddl, HKEY* keep = nullptr)
+    {
+        if (keep != nullptr) {
+            ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, key_.c_str(), 0,
+                                                   KEY_ALL_ACCESS | KEY_WOW64_64KEY, keep));
+        }
+        SetKeySecurityString(HKEY_LOCAL_MACHINE, key_, sddl);
+        ASSERT_EQ(sddl, KeySecurityString(HKEY_LOCAL_MACHINE, key_));
+    }
+    std::wstring Line(const wchar_t* caption, const std::wstring& value) const
+    {
+        return std::wstring(caption) + L"HKLM\\" + key_ + L" " + value;
+    }
+
+    std::wstring key_;
+};
+
+const wchar_t kCurrent[] = L"info: Current registry value  ";
+const wchar_t kNew[] = L"info: New registry value  ";
+const REGSAM kRepairAccess = KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_64KEY;
+
+TEST_F(LockedComKeyTest, AKeyGrantingOnlyQueryAndSetValueIsRepaired)
+{
+    Lock(kQueryAndSetOnly);
+    LogCapture capture;
+    ReplaceDefaultValue(kNewData, HKEY_LOCAL_MACHINE, key_.c_str(), kRecordingCalls);
+    EXPECT_EQ((Lines{Line(kCurrent, L"C:\\planted\\evil.dll"), Line(kNew, kNewData)}), capture.Lines());
+    EXPECT_EQ(Utf16(kNewData), ReadStoredValue(HKEY_LOCAL_MACHINE, key_, nullptr).bytes);
+    EXPECT_EQ(kQueryAndSetOnly, KeySecurityString(HKEY_LOCAL_MACHINE, key_));
+    EXPECT_TRUE(backupRestoreCalls.empty()) << "no privileged open where the plain one serves";
+}
+
+TEST_F(LockedComKeyTest, ARefusedOpenIsFollowedByTheBackupRestoreOpen)
+{
+    HKEY keep = nullptr;
+    Lock(kReadOnly, &keep);
+    handleForBackupRestore = keep;
+    LogCapture capture;
+    ReplaceDefaultValue(kNewData, HKEY_LOCAL_MACHINE, key_.c_str(), kRecordingCalls);
+
+    ASSERT_EQ(1u, backupRestoreCalls.size());
+    const BackupRestoreCall& call = backupRestoreCalls[0];
+    EXPECT_EQ(static_cast<DWORD>(REG_OPTION_BACKUP_RESTORE), call.options);
+    EXPECT_EQ(kRepairAccess, call.access);
+    EXPECT_TRUE(call.backupEnabled);
+    EXPECT_TRUE(call.restoreEnabled);
+    EXPECT_FALSE(TokenPrivilegeEnabled(L"SeBackupPrivilege")) << "enabled for the open only";
+    EXPECT_FALSE(TokenPrivilegeEnabled(L"SeRestorePrivilege")) << "enabled for the open only";
+
+    EXPECT_EQ((Lines{Line(kCurrent, L"C:\\planted\\evil.dll"), Line(kNew, kNewData)}), capture.Lines());
+    EXPECT_EQ(Utf16(kNewData), ReadStoredValue(HKEY_LOCAL_MACHINE, key_, nullptr).bytes);
+    EXPECT_EQ(kReadOnly, KeySecurityString(HKEY_LOCAL_MACHINE, key_));
+}
+
+// Wine ignores REG_OPTION_BACKUP_RESTORE: no route opens the key, which is
+// reported as before and keeps its value and its security.
+TEST_F(LockedComKeyTest, AKeyNoRouteOpensIsReported)
+{
+    Lock(kReadOnly);
+    LogCapture capture;
+    ReplaceDefaultValue(kNewData, HKEY_LOCAL_MACHINE, key_.c_str());
+    EXPECT_EQ(Lines{Line(L"info: Failed to open registry key ", L"")}, capture.Lines());
+    EXPECT_EQ(Utf16(L"C:\\planted\\evil.dll"), ReadStoredValue(HKEY_LOCAL_MACHINE, key_, nullptr).bytes);
+    EXPECT_EQ(kReadOnly, KeySecurityString(HKEY_LOCAL_MACHINE, key_));
+    EXPECT_FALSE(TokenPrivilegeEnabled(L"SeBackupPrivilege"));
+    EXPECT_FALSE(TokenPrivilegeEnabled(L"SeRestorePrivilege"));
 }
 
 struct Row {

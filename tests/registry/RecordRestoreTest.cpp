@@ -1,5 +1,6 @@
-// One record restored into scratch keys: the key, its security and its
-// values, with the exact log lines in order.
+// One record restored into scratch keys: the key (also one whose security
+// refuses the record's open), its security and its values, with the exact
+// log lines in order.
 #include "registry/RecordRestore.h"
 
 #include "RegistryTestKeys.h"
@@ -61,24 +62,6 @@ TEST_F(RestoreRecordTest, ReportsHowTheKeyWasReached)
               }),
               capture.Lines());
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, path));
-}
-
-std::string KeySecurityString(HKEY root, const std::wstring& path)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, READ_CONTROL | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) return "";
-    BYTE descriptor[4096];
-    DWORD size = sizeof(descriptor);
-    const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    const LONG result = RegGetKeySecurity(key, parts, descriptor, &size);
-    RegCloseKey(key);
-    if (result != ERROR_SUCCESS) return "";
-    char* text = nullptr;
-    if (!ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, parts, &text, nullptr))
-        return "";
-    std::string sddl(text);
-    LocalFree(text);
-    return sddl;
 }
 
 TEST_F(RestoreRecordTest, SetsOwnerGroupAndProtectedDacl)
@@ -242,6 +225,154 @@ TEST_F(RestoreRecordTest, ExistingKeyFailsWithoutTheSecurityPrivilege)
     ASSERT_TRUE(SetTokenPrivilege(L"SeSecurityPrivilege", true));
     EXPECT_EQ(Lines{Creating(L"HKLM\\" + path, L"failed")}, capture.Lines());
     EXPECT_EQ(DwordBytes(4), ReadStoredValue(HKEY_LOCAL_MACHINE, path, L"Start").bytes);
+}
+
+// The table's security for BITS\Parameters from Vista on: the administrators
+// own the key but may not set its values.
+const char kBitsParameters[] =
+    "O:BAG:BAD:PAI(A;;KA;;;SY)(A;CIIO;GA;;;SY)(A;;CCSWRPWPRC;;;BA)(A;CIIO;GXGR;;;BA)(A;;CCSWRPWPRC;;;BU)"
+    "(A;CIIO;GXGR;;;BU)S:AI(AU;SAFA;WDWO;;;BA)";
+const wchar_t kServiceDllLine[] =
+    L"\"ServiceDll\"=hex(2):25,00,53,00,79,00,73,00,74,00,65,00,6d,00,52,00,6f,00,6f,00,74,00,25,00,5c,00,53,00,79,"
+    L"00,73,00,74,00,65,00,6d,00,33,00,32,00,5c,00,71,00,6d,00,67,00,72,00,2e,00,64,00,6c,00,6c,00,00,00\0";
+const wchar_t kServiceDll[] = L"%SystemRoot%\\System32\\qmgr.dll";
+const char kAdminsFullAccess[] = "O:BAG:SYD:P(A;;KA;;;SY)(A;;KA;;;BA)";
+
+// A service key that already carries the table's security, and a hijacked
+// ServiceDll in it.
+class LockedRecordTest : public RestoreRecordTest {
+protected:
+    void SetUp() override
+    {
+        RestoreRecordTest::SetUp();
+        ASSERT_TRUE(SetTokenPrivilege(L"SeBackupPrivilege", false));
+        ASSERT_TRUE(SetTokenPrivilege(L"SeRestorePrivilege", false));
+        path_ = FreshScratchPath(HKEY_LOCAL_MACHINE, L"BitsParameters");
+        StoreValue(HKEY_LOCAL_MACHINE, path_, L"ServiceDll", REG_EXPAND_SZ, Utf16(L"C:\\planted\\evil.dll"));
+    }
+    void TearDown() override { SetKeySecurityString(HKEY_LOCAL_MACHINE, path_, kAdminsFullAccess); }
+
+    // Sets the table's security; returns it as the registry reports it.
+    std::string Lock(HKEY* keep = nullptr)
+    {
+        if (keep != nullptr) {
+            EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), 0,
+                                                   KEY_ALL_ACCESS | ACCESS_SYSTEM_SECURITY | KEY_WOW64_64KEY, keep));
+        }
+        SetKeySecurityString(HKEY_LOCAL_MACHINE, path_, kBitsParameters);
+        HKEY full = nullptr;
+        EXPECT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), 0,
+                                                     KEY_ALL_ACCESS | KEY_WOW64_64KEY, &full))
+            << "the table's security refuses the record's open";
+        return KeySecurityString(HKEY_LOCAL_MACHINE, path_);
+    }
+    KnownGoodRecord BitsRecord() const
+    {
+        narrow_ = Narrow(path_);
+        return KnownGoodRecord{0, 0, HKEY_LOCAL_MACHINE, narrow_.c_str(), kBitsParameters, kServiceDllLine};
+    }
+    Lines Restored() const
+    {
+        return {Creating(L"HKLM\\" + path_, L"opened existing"), L"info: Successfully set security information",
+                L"info: Updating value \"ServiceDll\", current value differs from known good one",
+                L"info: ... success"};
+    }
+
+    std::wstring path_;
+    mutable std::string narrow_;
+};
+
+TEST_F(LockedRecordTest, TheOwnersRightOpensAKeyThatRefusesTheRecord)
+{
+    const std::string tableSecurity = Lock();
+    ASSERT_NE("", tableSecurity);
+
+    // The open alone leaves the key's security as it found it.
+    {
+        bool createdNew = true;
+        ScopedRegKey key = OpenRecordKey(HKEY_LOCAL_MACHINE, Narrow(path_).c_str(), &createdNew);
+        ASSERT_TRUE(key.IsValid());
+        EXPECT_FALSE(createdNew);
+        EXPECT_EQ(tableSecurity, KeySecurityString(HKEY_LOCAL_MACHINE, path_));
+    }
+
+    LogCapture capture;
+    RestoreRecord(BitsRecord());
+    EXPECT_EQ(Restored(), capture.Lines());
+    EXPECT_EQ(Utf16(kServiceDll), ReadStoredValue(HKEY_LOCAL_MACHINE, path_, L"ServiceDll").bytes);
+    EXPECT_EQ(tableSecurity, KeySecurityString(HKEY_LOCAL_MACHINE, path_));
+}
+
+// The backup-and-restore open as a test sees it (Wine ignores the option):
+// the privileges' state at the call, and the handle the test prepared for a
+// call that Windows would let past the key's DACL.
+struct RecordOpenCall {
+    DWORD options;
+    REGSAM access;
+    bool backupEnabled;
+    bool restoreEnabled;
+    std::string securityAtCall;
+};
+std::vector<RecordOpenCall> recordOpenCalls;
+HKEY handleForBackupRestore = nullptr;
+std::wstring lockedPath;
+
+LONG WINAPI RecordingCreateKeyA(HKEY, LPCSTR, DWORD, LPSTR, DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES,
+                                PHKEY key, LPDWORD disposition)
+{
+    recordOpenCalls.push_back({options, access, TokenPrivilegeEnabled(L"SeBackupPrivilege"),
+                               TokenPrivilegeEnabled(L"SeRestorePrivilege"),
+                               KeySecurityString(HKEY_LOCAL_MACHINE, lockedPath)});
+    const RecordOpenCall& call = recordOpenCalls.back();
+    if ((options & REG_OPTION_BACKUP_RESTORE) == 0 || !call.backupEnabled || !call.restoreEnabled ||
+        handleForBackupRestore == nullptr)
+        return ERROR_ACCESS_DENIED;
+    *key = handleForBackupRestore;
+    handleForBackupRestore = nullptr;
+    *disposition = REG_OPENED_EXISTING_KEY;
+    return ERROR_SUCCESS;
+}
+
+TEST_F(LockedRecordTest, ARefusedOpenIsFollowedByTheBackupRestoreOpen)
+{
+    HKEY keep = nullptr;
+    const std::string tableSecurity = Lock(&keep);
+    handleForBackupRestore = keep;
+    lockedPath = path_;
+    recordOpenCalls.clear();
+    LogCapture capture;
+    RestoreRecord(BitsRecord(), BackupRestoreCalls{RegCreateKeyExW, RecordingCreateKeyA});
+
+    ASSERT_EQ(1u, recordOpenCalls.size());
+    const RecordOpenCall& call = recordOpenCalls[0];
+    EXPECT_EQ(static_cast<DWORD>(REG_OPTION_BACKUP_RESTORE), call.options);
+    EXPECT_EQ(static_cast<REGSAM>(KEY_ALL_ACCESS | ACCESS_SYSTEM_SECURITY | KEY_WOW64_64KEY), call.access);
+    EXPECT_TRUE(call.backupEnabled);
+    EXPECT_TRUE(call.restoreEnabled);
+    EXPECT_EQ(tableSecurity, call.securityAtCall) << "nothing widened before the privileged open";
+    EXPECT_FALSE(TokenPrivilegeEnabled(L"SeBackupPrivilege")) << "enabled for the open only";
+    EXPECT_FALSE(TokenPrivilegeEnabled(L"SeRestorePrivilege")) << "enabled for the open only";
+
+    EXPECT_EQ(Restored(), capture.Lines());
+    EXPECT_EQ(Utf16(kServiceDll), ReadStoredValue(HKEY_LOCAL_MACHINE, path_, L"ServiceDll").bytes);
+    EXPECT_EQ(tableSecurity, KeySecurityString(HKEY_LOCAL_MACHINE, path_));
+}
+
+TEST_F(RestoreRecordTest, AKeyNoRouteOpensIsReportedAndKept)
+{
+    // Owned by SYSTEM and read-only for the administrators: neither the
+    // backup option (ignored here) nor an owner's right opens it. The key
+    // stays locked in this throw-away prefix.
+    const std::wstring path = FreshScratchPath(HKEY_LOCAL_MACHINE, L"NoRoute");
+    StoreValue(HKEY_LOCAL_MACHINE, path, L"ServiceDll", REG_EXPAND_SZ, Utf16(L"C:\\planted\\evil.dll"));
+    const char locked[] = "O:SYG:SYD:P(A;;KA;;;SY)(A;;KR;;;BA)";
+    SetKeySecurityString(HKEY_LOCAL_MACHINE, path, locked);
+    ASSERT_EQ(locked, KeySecurityString(HKEY_LOCAL_MACHINE, path));
+    LogCapture capture;
+    RestoreRecord(Record(HKEY_LOCAL_MACHINE, Narrow(path), kServiceDllLine, 0, kBitsParameters));
+    EXPECT_EQ(Lines{Creating(L"HKLM\\" + path, L"failed")}, capture.Lines());
+    EXPECT_EQ(Utf16(L"C:\\planted\\evil.dll"), ReadStoredValue(HKEY_LOCAL_MACHINE, path, L"ServiceDll").bytes);
+    EXPECT_EQ(locked, KeySecurityString(HKEY_LOCAL_MACHINE, path));
 }
 
 TEST(RestoreValue, ReportsAFailedWrite)

@@ -1,6 +1,7 @@
 #include "RegistryTestKeys.h"
 
 #include <gtest/gtest.h>
+#include <sddl.h>
 #include <shlwapi.h>
 #include <winternl.h>
 
@@ -65,7 +66,7 @@ StoredValue ReadStoredValue(HKEY root, const std::wstring& path, const wchar_t* 
 {
     StoredValue value;
     HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) return value;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) return value;
     DWORD size = 0;
     if (RegQueryValueExW(key, name, nullptr, &value.type, nullptr, &size) == ERROR_SUCCESS) {
         value.bytes.resize(size);
@@ -74,6 +75,63 @@ StoredValue ReadStoredValue(HKEY root, const std::wstring& path, const wchar_t* 
     }
     RegCloseKey(key);
     return value;
+}
+
+std::string KeySecurityString(HKEY root, const std::wstring& path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, READ_CONTROL | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) return "";
+    BYTE descriptor[4096];
+    DWORD size = sizeof(descriptor);
+    const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    const LONG result = RegGetKeySecurity(key, parts, descriptor, &size);
+    RegCloseKey(key);
+    if (result != ERROR_SUCCESS) return "";
+    char* text = nullptr;
+    if (!ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, parts, &text, nullptr))
+        return "";
+    std::string sddl(text);
+    LocalFree(text);
+    return sddl;
+}
+
+void SetKeySecurityString(HKEY root, const std::wstring& path, const char* sddl)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor, nullptr));
+    SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    HKEY key = nullptr;
+    LONG opened = RegOpenKeyExW(root, path.c_str(), 0, READ_CONTROL | WRITE_DAC | WRITE_OWNER | KEY_WOW64_64KEY, &key);
+    if (opened == ERROR_ACCESS_DENIED) {
+        parts = DACL_SECURITY_INFORMATION;
+        opened = RegOpenKeyExW(root, path.c_str(), 0, READ_CONTROL | WRITE_DAC | KEY_WOW64_64KEY, &key);
+    }
+    EXPECT_EQ(ERROR_SUCCESS, opened);
+    if (opened == ERROR_SUCCESS) {
+        EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, parts, descriptor));
+        RegCloseKey(key);
+    }
+    LocalFree(descriptor);
+}
+
+bool TokenPrivilegeEnabled(const wchar_t* name)
+{
+    LUID luid;
+    if (!LookupPrivilegeValueW(nullptr, name, &luid)) return false;
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    std::vector<BYTE> buffer(4096);
+    DWORD size = 0;
+    const bool read = GetTokenInformation(token, TokenPrivileges, buffer.data(), static_cast<DWORD>(buffer.size()), &size);
+    CloseHandle(token);
+    if (!read) return false;
+    const TOKEN_PRIVILEGES* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
+    for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
+        const LUID_AND_ATTRIBUTES& entry = privileges->Privileges[i];
+        if (entry.Luid.LowPart == luid.LowPart && entry.Luid.HighPart == luid.HighPart)
+            return (entry.Attributes & SE_PRIVILEGE_ENABLED) != 0;
+    }
+    return false;
 }
 
 bool SetTokenPrivilege(const wchar_t* name, bool enabled)

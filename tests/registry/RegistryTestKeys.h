@@ -27,8 +27,17 @@ void DeleteKeyTree(HKEY root, const std::wstring& path);
 void StoreValue(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type, const Bytes& bytes);
 StoredValue ReadStoredValue(HKEY root, const std::wstring& path, const wchar_t* name);
 
+// Owner, group and DACL of a key as SDDL text; empty when unreadable.
+std::string KeySecurityString(HKEY root, const std::wstring& path);
+// Sets owner, group and DACL from SDDL text; where the key refuses that, only
+// the DACL, through the owner's implicit right to it (a DACL that locks the
+// test out is lifted so).
+void SetKeySecurityString(HKEY root, const std::wstring& path, const char* sddl);
+
 // Enables or disables a privilege the process token holds.
 bool SetTokenPrivilege(const wchar_t* name, bool enabled);
+// Whether a privilege is enabled in the process token now.
+bool TokenPrivilegeEnabled(const wchar_t* name);
 
 // UTF-16LE bytes of `text`, with the terminating NUL unless told otherwise.
 Bytes Utf16(const std::wstring& text, bool withNul = true);

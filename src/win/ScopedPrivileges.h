@@ -1,0 +1,57 @@
+#pragma once
+// Enables two privileges of the process token for the owner's lifetime and
+// puts back the state they had before on every way out: privileges that pass
+// over security checks (backup, restore) stay on only around the calls that
+// need them.
+#include <windows.h>
+
+#include "win/ScopedHandle.h"
+
+class ScopedPrivileges {
+public:
+    ScopedPrivileges(const wchar_t* first, const wchar_t* second) : previous_(), enabled_(false), adjusted_(false)
+    {
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token_.Receive()))
+            return;
+        TwoPrivileges wanted = {};
+        wanted.count = 2;
+        wanted.privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        wanted.privileges[1].Attributes = SE_PRIVILEGE_ENABLED;
+        if (!LookupPrivilegeValueW(nullptr, first, &wanted.privileges[0].Luid) ||
+            !LookupPrivilegeValueW(nullptr, second, &wanted.privileges[1].Luid))
+            return;
+        // The previous state holds only the privileges this call changed.
+        DWORD previousBytes = 0;
+        if (!AdjustTokenPrivileges(token_.Get(), FALSE, AsTokenPrivileges(&wanted), sizeof(previous_),
+                                   AsTokenPrivileges(&previous_), &previousBytes))
+            return;
+        adjusted_ = true;
+        enabled_ = GetLastError() == ERROR_SUCCESS;  // not ERROR_NOT_ALL_ASSIGNED
+    }
+    ~ScopedPrivileges()
+    {
+        if (adjusted_ && previous_.count != 0)
+            AdjustTokenPrivileges(token_.Get(), FALSE, AsTokenPrivileges(&previous_), 0, nullptr, nullptr);
+    }
+    ScopedPrivileges(const ScopedPrivileges&) = delete;
+    ScopedPrivileges& operator=(const ScopedPrivileges&) = delete;
+
+    // Both privileges are enabled now.
+    bool Enabled() const { return enabled_; }
+
+private:
+    // TOKEN_PRIVILEGES with room for two entries.
+    struct TwoPrivileges {
+        DWORD count;
+        LUID_AND_ATTRIBUTES privileges[2];
+    };
+    static PTOKEN_PRIVILEGES AsTokenPrivileges(TwoPrivileges* privileges)
+    {
+        return reinterpret_cast<PTOKEN_PRIVILEGES>(privileges);
+    }
+
+    ScopedHandle token_;
+    TwoPrivileges previous_;
+    bool enabled_;
+    bool adjusted_;
+};
