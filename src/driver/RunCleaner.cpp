@@ -9,17 +9,20 @@
 #include "driver/Console.h"
 #include "driver/PlatformProbe.h"
 #include "logging/Log.h"
+#include "registry/RegistryBackup.h"
 #include "registry/RestartRegistration.h"
 
 namespace {
 
-void LogStartTime()
+// The run's start time in UTC, logged; it also names the registry backup.
+SYSTEMTIME LogStartTime()
 {
     SYSTEMTIME now;
     GetSystemTime(&now);
     LogInfo(L"--------------------------------------------------------------");
     LogInfo(L"Log started %04d.%02d.%02d %02d:%02d:%02d", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
             now.wSecond);
+    return now;
 }
 
 // Asks whether the disabled services should be restored after the restart;
@@ -37,7 +40,7 @@ bool AskForServicesRestoration()
 int RunCleaner(int argc, wchar_t** argv, void (*queryOsVersion)(OSVERSIONINFOEXW&))
 {
     PrintBanner();
-    LogStartTime();
+    const SYSTEMTIME started = LogStartTime();
 
     OSVERSIONINFOEXW version;
     (queryOsVersion ? queryOsVersion : QueryOsVersion)(version);
@@ -45,14 +48,20 @@ int RunCleaner(int argc, wchar_t** argv, void (*queryOsVersion)(OSVERSIONINFOEXW
         return RunResultNoVersion;
     ReportOsInformation(version);
 
+    // Every registry change of the run, from the COM repair to the restart
+    // registration, is backed up first.
+    BeginRegistryBackup(started);
     bool restorationMode = false;
     const int cleaned = CleanSystem(argc, argv, version, &restorationMode);
-    if (cleaned != CleanSystemDone)
+    if (cleaned != CleanSystemDone) {
+        EndRegistryBackup();
         return cleaned;
+    }
 
     // Without the registration the restoration does not follow the restart:
     // the user is told that cleaning is finished and runs "-r" by hand.
     const bool restorationRegistered = !restorationMode && AskForServicesRestoration() && RegisterRestartRun();
+    EndRegistryBackup();
 
     PrintFinishedNotice();
     if (restorationMode)

@@ -2,10 +2,12 @@
 
 #include "logging/Log.h"
 #include "registry/HeapBytes.h"
+#include "registry/RegistryBackup.h"
 #include "registry/RegistryRootNames.h"
 #include "win/OsVersionCode.h"
 #include "win/ScopedRegKey.h"
 
+#include <cstring>
 #include <cwchar>
 
 namespace {
@@ -26,29 +28,43 @@ void LogRegistryLine(const wchar_t* text, HKEY root, const wchar_t* subKey, cons
 
 namespace {
 
-// The current default value as text of whatever length it has, NUL-ended
-// even when the stored data has no NUL or an odd length; a key without a
-// default value reads as the empty text.
-HeapBytes ReadDefaultText(HKEY key)
+// The current default value at whatever length it has: its type and bytes
+// for the backup, followed by a NUL that makes them text for the log even
+// when the stored data has no NUL or an odd length. A key without a default
+// value reads as missing, with the empty text.
+struct DefaultValue {
+    bool present = false;
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    HeapBytes bytes;
+
+    const wchar_t* Text() const { return reinterpret_cast<const wchar_t*>(bytes.get()); }
+};
+
+bool ReadDefaultValue(HKEY key, DefaultValue* value)
 {
     // The value may grow between the size query and the read.
     for (int attempt = 0; attempt < 4; ++attempt) {
         DWORD size = 0;
         LONG result = RegQueryValueExW(key, nullptr, nullptr, nullptr, nullptr, &size);
         if (result == ERROR_FILE_NOT_FOUND) size = 0;
-        else if (result != ERROR_SUCCESS || size > MAXDWORD - sizeof(wchar_t)) return HeapBytes();
-        HeapBytes text = AllocateHeapBytes(size + sizeof(wchar_t));
-        if (!text) return text;
-        if (size != 0) {
-            result = RegQueryValueExW(key, nullptr, nullptr, nullptr, text.get(), &size);
+        else if (result != ERROR_SUCCESS || size > MAXDWORD - 2 * sizeof(wchar_t)) return false;
+        // Room for a NUL after an odd length too.
+        value->bytes = AllocateHeapBytes(size + 2 * sizeof(wchar_t));
+        if (!value->bytes) return false;
+        value->present = result == ERROR_SUCCESS;
+        if (value->present) {
+            result = RegQueryValueExW(key, nullptr, nullptr, &value->type, value->bytes.get(), &size);
             if (result == ERROR_MORE_DATA) continue;
-            if (result == ERROR_FILE_NOT_FOUND) size = 0;
-            else if (result != ERROR_SUCCESS) return HeapBytes();
+            if (result == ERROR_FILE_NOT_FOUND) size = 0, value->present = false;
+            else if (result != ERROR_SUCCESS) return false;
         }
-        reinterpret_cast<wchar_t*>(text.get())[size / sizeof(wchar_t)] = L'\0';
-        return text;
+        value->size = size;
+        memset(value->bytes.get() + size, 0, 2 * sizeof(wchar_t));
+        reinterpret_cast<wchar_t*>(value->bytes.get())[size / sizeof(wchar_t)] = L'\0';
+        return true;
     }
-    return HeapBytes();
+    return false;
 }
 
 }  // namespace
@@ -69,11 +85,15 @@ void ReplaceDefaultValue(const wchar_t* newData, HKEY root, const wchar_t* subKe
     }
     ScopedRegKey key(opened);
 
-    const HeapBytes current = ReadDefaultText(key.Get());
-    if (!current) {
+    DefaultValue current;
+    if (!ReadDefaultValue(key.Get(), &current)) {
         LogRegistryLine(L"Failed to read registry key", root, subKey, nullptr);
         return;
     }
+    if (current.present)
+        BackUpValue(root, subKey, nullptr, current.type, current.bytes.get(), current.size);
+    else
+        BackUpMissingValue(root, subKey, nullptr);
 
     const DWORD newBytes = static_cast<DWORD>((wcslen(newData) + 1) * sizeof(wchar_t));
     if (RegSetValueExW(key.Get(), nullptr, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(newData), newBytes) !=
@@ -81,7 +101,7 @@ void ReplaceDefaultValue(const wchar_t* newData, HKEY root, const wchar_t* subKe
         LogRegistryLine(L"Failed to write new registry value", root, subKey, nullptr);
         return;
     }
-    LogRegistryLine(L"Current registry value ", root, subKey, reinterpret_cast<const wchar_t*>(current.get()));
+    LogRegistryLine(L"Current registry value ", root, subKey, current.Text());
     LogRegistryLine(L"New registry value ", root, subKey, newData);
 }
 

@@ -3,6 +3,7 @@
 #include "logging/Log.h"
 #include "registry/HeapBytes.h"
 #include "registry/PrivilegedKeyOpen.h"
+#include "registry/RegistryBackup.h"
 #include "registry/RegistryRootNames.h"
 #include "registry/ValueLine.h"
 #include "win/ScopedLocalMemory.h"
@@ -16,18 +17,27 @@ namespace {
 
 enum class CurrentValue { Missing, Equal, Different };
 
+// What a value holds now, kept for the backup when it is to be replaced.
+struct PresentValue {
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    HeapBytes data;
+};
+
 // The registry type is not compared: the same bytes under another type match.
 // A value that cannot be read counts as missing, so that a write is attempted.
-CurrentValue CompareWithCurrent(HKEY key, const ParsedValue& knownGood)
+CurrentValue CompareWithCurrent(HKEY key, const ParsedValue& knownGood, PresentValue* present)
 {
     DWORD currentSize = 0;
     if (RegQueryValueExW(key, knownGood.name, nullptr, nullptr, nullptr, &currentSize) != ERROR_SUCCESS)
         return CurrentValue::Missing;
-    HeapBytes current = AllocateHeapBytes(currentSize);
-    if (!current) return CurrentValue::Missing;
-    if (RegQueryValueExW(key, knownGood.name, nullptr, nullptr, current.get(), &currentSize) != ERROR_SUCCESS)
+    present->data = AllocateHeapBytes(currentSize);
+    if (!present->data) return CurrentValue::Missing;
+    if (RegQueryValueExW(key, knownGood.name, nullptr, &present->type, present->data.get(), &currentSize) !=
+        ERROR_SUCCESS)
         return CurrentValue::Missing;
-    if (currentSize == knownGood.size && memcmp(current.get(), knownGood.data.get(), currentSize) == 0)
+    present->size = currentSize;
+    if (currentSize == knownGood.size && memcmp(present->data.get(), knownGood.data.get(), currentSize) == 0)
         return CurrentValue::Equal;
     return CurrentValue::Different;
 }
@@ -66,7 +76,7 @@ ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath, bool* createdNew, con
     return ScopedRegKey(opened);
 }
 
-ScopedRegKey ApplyKeySecurity(const char* sddl, ScopedRegKey key)
+ScopedRegKey ApplyKeySecurity(HKEY root, const char* keyPath, const char* sddl, ScopedRegKey key, bool keyIsNew)
 {
     ScopedLocalMemory descriptor;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1,
@@ -77,6 +87,8 @@ ScopedRegKey ApplyKeySecurity(const char* sddl, ScopedRegKey key)
     const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
                                        DACL_SECURITY_INFORMATION | SACL_SECURITY_INFORMATION |
                                        PROTECTED_DACL_SECURITY_INFORMATION;
+    // A key the run created goes as a whole; its first security is no state to keep.
+    if (!keyIsNew) BackUpKeySecurity(root, keyPath, key.Get(), descriptor.Get());
     if (RegSetKeySecurity(key.Get(), parts, descriptor.Get()) != ERROR_SUCCESS) {
         LogInfo(L"Failed to set security information");
         return key;
@@ -92,18 +104,26 @@ ScopedRegKey ApplyKeySecurity(const char* sddl, ScopedRegKey key)
 
 namespace {
 
+// Where a value lives, for the backup; null root: not backed up.
+struct ValueKey {
+    HKEY root;
+    const char* keyPath;
+};
+
 // keyIsNew: the key was created by this record, so no value can exist yet and
-// the read of the current value is saved.
-void RestoreValueIn(const wchar_t* line, HKEY key, uint32_t keepExisting, bool keyIsNew)
+// the read of the current value is saved (the backup removes the whole key).
+void RestoreValueIn(const wchar_t* line, HKEY key, uint32_t keepExisting, bool keyIsNew, const ValueKey& where)
 {
     ParsedValue knownGood;
     if (!ParseValueLine(line, knownGood)) {
         LogInfo(L"Failed to parse value entry, skipping.");
         return;
     }
-    switch (keyIsNew ? CurrentValue::Missing : CompareWithCurrent(key, knownGood)) {
+    PresentValue present;
+    switch (keyIsNew ? CurrentValue::Missing : CompareWithCurrent(key, knownGood, &present)) {
     case CurrentValue::Missing:
         LogInfo(L"Writing value \"%ws\", current doesn't exist", knownGood.name);
+        if (!keyIsNew && where.root != nullptr) BackUpMissingValue(where.root, where.keyPath, knownGood.name);
         break;
     case CurrentValue::Equal:
         LogInfo(L"Value \"%ws\" matches known good one, skipping update", knownGood.name);
@@ -114,6 +134,8 @@ void RestoreValueIn(const wchar_t* line, HKEY key, uint32_t keepExisting, bool k
             return;
         }
         LogInfo(L"Updating value \"%ws\", current value differs from known good one", knownGood.name);
+        if (where.root != nullptr)
+            BackUpValue(where.root, where.keyPath, knownGood.name, present.type, present.data.get(), present.size);
         break;
     }
     if (RegSetValueExW(key, knownGood.name, 0, knownGood.type, knownGood.data.get(), knownGood.size) == ERROR_SUCCESS)
@@ -126,7 +148,7 @@ void RestoreValueIn(const wchar_t* line, HKEY key, uint32_t keepExisting, bool k
 
 void RestoreValue(const wchar_t* line, HKEY key, uint32_t keepExisting)
 {
-    RestoreValueIn(line, key, keepExisting, false);
+    RestoreValueIn(line, key, keepExisting, false, ValueKey{nullptr, nullptr});
 }
 
 void RestoreRecord(const KnownGoodRecord& record, const BackupRestoreCalls& calls)
@@ -134,8 +156,10 @@ void RestoreRecord(const KnownGoodRecord& record, const BackupRestoreCalls& call
     bool createdNew = false;
     ScopedRegKey key = OpenRecordKey(record.root, record.keyPath, &createdNew, calls);
     if (!key.IsValid()) return;
-    key = ApplyKeySecurity(record.sddl, std::move(key));
+    if (createdNew) NoteCreatedKey(record.root, record.keyPath);
+    key = ApplyKeySecurity(record.root, record.keyPath, record.sddl, std::move(key), createdNew);
+    const ValueKey where{record.root, record.keyPath};
     ValueBlockCursor lines(record.valueLines);
     for (const wchar_t* line = lines.Next(); line != nullptr; line = lines.Next())
-        RestoreValueIn(line, key.Get(), record.keepExisting, createdNew);
+        RestoreValueIn(line, key.Get(), record.keepExisting, createdNew, where);
 }

@@ -1,6 +1,8 @@
 #include "registry/RestartRegistration.h"
 
 #include "logging/Log.h"
+#include "registry/HeapBytes.h"
+#include "registry/RegistryBackup.h"
 #include "win/BoundedString.h"
 #include "win/ScopedRegKey.h"
 
@@ -12,6 +14,22 @@ bool RegistrationFailed()
 {
     LogInfo(L"Failed to register for start after reboot for services restoration");
     return false;
+}
+
+const wchar_t kRunOnceKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+const wchar_t kValueName[] = L"TarnvexEVCleaner";
+
+// A value of the same name left by an earlier run (or by someone else) goes
+// into the run's backup before it is replaced.
+void BackUpEarlierRegistration(HKEY key)
+{
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    if (RegQueryValueExW(key, kValueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+        return;
+    HeapBytes data = AllocateHeapBytes(size);
+    if (data && RegQueryValueExW(key, kValueName, nullptr, &type, data.get(), &size) == ERROR_SUCCESS)
+        BackUpValue(HKEY_CURRENT_USER, kRunOnceKey, kValueName, type, data.get(), size);
 }
 
 }  // namespace
@@ -35,12 +53,13 @@ bool RegisterRestartRunFor(const wchar_t* programPath)
         !AppendBounded(commandLine, MAX_PATH, L"\" -r"))
         return RegistrationFailed();
     HKEY opened = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", 0, nullptr,
-                        REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &opened, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kRunOnceKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE | KEY_QUERY_VALUE,
+                        nullptr, &opened, nullptr) != ERROR_SUCCESS)
         return RegistrationFailed();
     ScopedRegKey key(opened);
+    BackUpEarlierRegistration(key.Get());
     const DWORD bytes = static_cast<DWORD>((lstrlenW(commandLine) + 1) * sizeof(wchar_t));
-    if (RegSetValueExW(key.Get(), L"TarnvexEVCleaner", 0, REG_SZ, reinterpret_cast<const BYTE*>(commandLine), bytes) !=
+    if (RegSetValueExW(key.Get(), kValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(commandLine), bytes) !=
         ERROR_SUCCESS)
         return RegistrationFailed();
     LogInfo(L"Successfully registered for start after reboot for services restoration");
