@@ -47,10 +47,12 @@ bool ReplaceDaclWithEveryoneFullAccess(const wchar_t* path)
 
 }  // namespace
 
-void GrantEveryoneFullAccess(const wchar_t* path)
+bool GrantEveryoneFullAccess(const wchar_t* path)
 {
-    if (ReplaceDaclWithEveryoneFullAccess(path))
+    if (ReplaceDaclWithEveryoneFullAccess(path)) {
         LogInfo(L"Changing file permissions on file %ws... success", path);
-    else
-        LogInfo(L"Changing file permissions on file %ws... failure", path);
+        return true;
+    }
+    LogInfo(L"Changing file permissions on file %ws... failure", path);
+    return false;
 }
