@@ -20,7 +20,10 @@ struct Level {
 // cannot exhaust the stack; owns every open search.
 class LevelStack {
 public:
-    LevelStack() : levels_(nullptr), count_(0), capacity_(0) {}
+    LevelStack(RefusedListingCallback refused, FindFirstFunction findFirst)
+        : levels_(nullptr), count_(0), capacity_(0), refused_(refused), findFirst_(findFirst)
+    {
+    }
     ~LevelStack()
     {
         while (count_ > 0)
@@ -39,12 +42,10 @@ public:
     // entry is then not in data.
     bool Open(wchar_t* path, size_t pathLength, WIN32_FIND_DATAW* data)
     {
-        if (!JoinPath(path, kLongPathCapacity, kAllEntries)) {
-            LogInfo(L"Failed to form path for %ws in %ws", kAllEntries, path);
-            return false;
-        }
-        const HANDLE search = FindFirstFileW(path, data);
-        path[pathLength] = L'\0';
+        bool accessDenied = false;
+        HANDLE search = Find(path, pathLength, data, &accessDenied);
+        if (search == INVALID_HANDLE_VALUE && accessDenied && refused_ != nullptr && refused_(path))
+            search = Find(path, pathLength, data, &accessDenied);
         if (search == INVALID_HANDLE_VALUE)
             return false;
         if (!Reserve()) {
@@ -65,6 +66,19 @@ public:
     }
 
 private:
+    HANDLE Find(wchar_t* path, size_t pathLength, WIN32_FIND_DATAW* data, bool* accessDenied)
+    {
+        *accessDenied = false;
+        if (!JoinPath(path, kLongPathCapacity, kAllEntries)) {
+            LogInfo(L"Failed to form path for %ws in %ws", kAllEntries, path);
+            return INVALID_HANDLE_VALUE;
+        }
+        const HANDLE search = findFirst_(path, data);
+        *accessDenied = search == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED;
+        path[pathLength] = L'\0';
+        return search;
+    }
+
     bool Reserve()
     {
         if (count_ < capacity_)
@@ -83,6 +97,8 @@ private:
     Level* levels_;
     size_t count_;
     size_t capacity_;
+    const RefusedListingCallback refused_;
+    const FindFirstFunction findFirst_;
 };
 
 // The path of the entry being visited, extended and cut back as the walk
@@ -124,7 +140,8 @@ size_t Length(const wchar_t* text)
 
 }  // namespace
 
-void WalkDirectory(const wchar_t* dir, WalkCallback callback)
+void WalkDirectory(const wchar_t* dir, WalkCallback callback, RefusedListingCallback refused,
+                   FindFirstFunction findFirst)
 {
     PathBuffer buffer;
     wchar_t* const path = buffer.Get();
@@ -133,7 +150,7 @@ void WalkDirectory(const wchar_t* dir, WalkCallback callback)
         return;
     }
 
-    LevelStack levels;
+    LevelStack levels(refused, findFirst);
     WIN32_FIND_DATAW data;
     if (!levels.Open(path, Length(path), &data))
         return;
