@@ -26,6 +26,18 @@ FAMILIES = {
     "win2008r2": (4, True),
 }
 
+# The services each family's table restores.
+SERVICES = {
+    False: ["BITS", "SharedAccess", "wscsvc", "wuauserv"],
+    True: ["BFE", "BITS", "iphlpsvc", "MpsSvc", "SharedAccess", "WinDefend", "wscsvc", "wuauserv"],
+}
+COM_KEYS = [
+    r"HKLM\Software\Classes\CLSID\{5839FCA9-774D-42A1-ACDA-D6A79037F57F}\InprocServer32",
+    r"HKLM\Software\Classes\CLSID\{fbeb8a05-beee-4442-804e-409d6c4515e9}\InprocServer32",
+    r"HKLM\Software\Classes\CLSID\{f3130cdb-aa52-4c3a-ab32-85ffc23af9c1}\InprocServer32",
+    r"HKLM\Software\Classes\CLSID\{42aedc87-2188-41fd-b9a3-0c966feabec1}\InprocServer32",
+    r"HKCU\Software\Classes\CLSID\{42aedc87-2188-41fd-b9a3-0c966feabec1}\InprocServer32",
+]
 MODULE = "C:\\windows\\system32\\tarnvex.dll"
 SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
 RUN_ONCE = r"HKCU\Software\Microsoft\Windows\CurrentVersion\RunOnce"
@@ -134,6 +146,37 @@ class InfectedMachine:
         """Clean images the cleaner copied beside services.exe for the restart."""
         return sorted(n for n in os.listdir(self.prefix.system32()) if re.fullmatch(r"svc[0-9A-Fa-f]+\.tmp", n))
 
+    def touched_keys(self):
+        """The key trees a cleaning and a restoration run change."""
+        return COM_KEYS + ["HKLM\\System\\CurrentControlSet\\Services\\" + name
+                           for name in SERVICES[self.post_vista]]
+
+    def export(self):
+        """{key (lower case): sorted value lines} of the touched key trees, as
+        `reg export` writes them in the native view."""
+        keys = {}
+        target = "C:\\vorn-export.reg"
+        for tree in self.touched_keys():
+            code, out = self.prefix.reg("export", tree, target, "/y")
+            if code != 0:
+                continue
+            text = wineprefix.read_bytes(self.prefix.unix_path(target)).decode("utf-16")
+            keys.update(parse_script(text))
+        return keys
+
+    def key_security(self):
+        """{key path (lower case): SDDL of owner, group and DACL} of the family's keys."""
+        _, out = self.tool("security", str(self.family))
+        return {k.lower(): v for k, v in (line.split("\t") for line in out.splitlines() if "\t" in line)}
+
+    def backups(self):
+        directory = os.path.join(self.prefix.desktop, "RA Ravariv")
+        return sorted(os.path.join(directory, n) for n in os.listdir(directory) if n.startswith("Registry backup "))
+
+    def import_backup(self, path):
+        windows_path = "C:\\" + os.path.relpath(path, os.path.join(self.prefix.root, "drive_c")).replace("/", "\\")
+        return self.prefix.reg("import", windows_path)
+
     def pending_renames(self):
         code, out = self.prefix.reg("query", SESSION_MANAGER, "/v", "PendingFileRenameOperations")
         return out if code == 0 else None
@@ -148,3 +191,30 @@ class InfectedMachine:
         for root, _, files in os.walk(self.bot_dir):
             found += [os.path.relpath(os.path.join(root, f), self.bot_dir) for f in files]
         return sorted(found)
+
+
+def parse_script(text):
+    """{key (lower case): sorted value lines} of a registry script; folded
+    lines are joined and comments dropped."""
+    keys, key = {}, None
+    text = re.sub(r"\\\r?\n\s*", "", text.replace("\r\n", "\n"))
+    for line in text.split("\n"):
+        if line.startswith("[") and line.endswith("]"):
+            key = line[1:-1].lower()
+            keys.setdefault(key, [])
+        elif key is not None and line and not line.startswith(";"):
+            keys[key].append(line)
+    return {k: sorted(v) for k, v in keys.items()}
+
+
+def script_comments(text):
+    """{key (lower case): the comment lines just above its header}."""
+    found, comments = {}, []
+    for line in text.replace("\r\n", "\n").split("\n"):
+        if line.startswith(";"):
+            comments.append(line[1:].strip())
+        elif line.startswith("[") and line.endswith("]"):
+            if comments:
+                found[line[1:-1].lower()] = comments
+            comments = []
+    return found

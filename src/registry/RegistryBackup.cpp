@@ -29,6 +29,7 @@ struct BackupFile {
     bool failed = false;
     SYSTEMTIME start = {};
     wchar_t name[MAX_PATH] = L"";
+    wchar_t path[MAX_PATH] = L"";  // relative to the run's current directory
     ScopedHandle handle;
     wchar_t buffer[4096];
     size_t used = 0;
@@ -106,12 +107,13 @@ bool FormName(const SYSTEMTIME& t, int attempt, wchar_t (&name)[MAX_PATH])
 bool CreateBackupFile(BackupFile& file)
 {
     for (int attempt = 1; attempt <= kMostNamesTried; ++attempt) {
-        wchar_t path[MAX_PATH];
+        wchar_t* path = file.path;
         if (!FormName(file.start, attempt, file.name) || !CopyBounded(path, MAX_PATH, kBackupDirectory) ||
             !AppendBounded(path, MAX_PATH, file.name))
             return false;
         file.handle = ScopedHandle(
-            CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+            CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                        nullptr));
         if (file.handle.IsValid()) {
             static const BYTE byteOrderMark[] = {0xFF, 0xFE};
             return WriteThrough(file, byteOrderMark, sizeof(byteOrderMark)) &&
@@ -182,6 +184,46 @@ bool SecurityString(PSECURITY_DESCRIPTOR descriptor, SECURITY_INFORMATION parts,
                                                                 text->Receive<LPWSTR>(), nullptr) != FALSE;
 }
 
+// The audit entries of a descriptor's SACL; none when it has no SACL.
+bool AuditEntries(PSECURITY_DESCRIPTOR descriptor, PACL* sacl, DWORD* count)
+{
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    ACL_SIZE_INFORMATION size = {};
+    *sacl = nullptr;
+    *count = 0;
+    if (!GetSecurityDescriptorSacl(descriptor, &present, sacl, &defaulted))
+        return false;
+    if (!present || *sacl == nullptr)
+        return true;
+    if (!GetAclInformation(*sacl, &size, sizeof(size), AclSizeInformation))
+        return false;
+    *count = size.AceCount;
+    return true;
+}
+
+// The same audit entries in the same order; the SACL's control flags (which
+// the registry may set on its own) do not count.
+bool SameAuditEntries(PSECURITY_DESCRIPTOR a, PSECURITY_DESCRIPTOR b)
+{
+    PACL aclA = nullptr;
+    PACL aclB = nullptr;
+    DWORD countA = 0;
+    DWORD countB = 0;
+    if (!AuditEntries(a, &aclA, &countA) || !AuditEntries(b, &aclB, &countB) || countA != countB)
+        return false;
+    for (DWORD i = 0; i < countA; ++i) {
+        void* aceA = nullptr;
+        void* aceB = nullptr;
+        if (!GetAce(aclA, i, &aceA) || !GetAce(aclB, i, &aceB))
+            return false;
+        const WORD sizeA = static_cast<ACE_HEADER*>(aceA)->AceSize;
+        if (sizeA != static_cast<ACE_HEADER*>(aceB)->AceSize || memcmp(aceA, aceB, sizeA) != 0)
+            return false;
+    }
+    return true;
+}
+
 // The key's present security; without the SACL when that cannot be read.
 bool ReadKeySecurity(HKEY key, HeapBytes* descriptor, SECURITY_INFORMATION* parts)
 {
@@ -197,6 +239,90 @@ bool ReadKeySecurity(HKEY key, HeapBytes* descriptor, SECURITY_INFORMATION* part
             return true;
         }
     }
+    return false;
+}
+
+// The file as written during the run, after its byte order mark; empty on
+// failure.
+HeapBytes ReadBack(BackupFile& file, size_t* units)
+{
+    const DWORD size = GetFileSize(file.handle.Get(), nullptr);
+    if (size == INVALID_FILE_SIZE || size < 2 || SetFilePointer(file.handle.Get(), 2, nullptr, FILE_BEGIN) != 2)
+        return HeapBytes();
+    HeapBytes text = AllocateHeapBytes(size - 2);
+    DWORD read = 0;
+    if (!text || !ReadFile(file.handle.Get(), text.get(), size - 2, &read, nullptr) || read != size - 2)
+        return HeapBytes();
+    *units = read / sizeof(wchar_t);
+    return text;
+}
+
+bool IsLineEnd(const wchar_t* text, size_t at, size_t units)
+{
+    return at + 1 < units && text[at] == L'\r' && text[at + 1] == L'\n';
+}
+
+// Writes the blocks of body (each one an empty line, then an optional comment,
+// the key header and value lines) last first.
+bool WriteBlocksLastFirst(BackupFile& file, const wchar_t* body, size_t units)
+{
+    size_t end = units;
+    for (size_t at = units; at-- > 0;) {
+        // A block starts at the line end that follows another one.
+        const bool blockStart = IsLineEnd(body, at, units) && (at == 0 || (at >= 2 && IsLineEnd(body, at - 2, units)));
+        if (!blockStart)
+            continue;
+        if (!Buffered(&file, body + at, end - at))
+            return false;
+        end = at;
+    }
+    return end == 0;
+}
+
+// The file's final form, written beside it and moved over it: the blocks last
+// first, so that importing puts back the state before a value's first change
+// when the run reached it twice (HKCR and HKLM\Software\Classes are one key),
+// then the created keys, deepest first, so that importing removes exactly them
+// after every value is back.
+bool CompleteFile(BackupFile& file)
+{
+    size_t units = 0;
+    if (!EndEntry(file))
+        return false;
+    const HeapBytes written = ReadBack(file, &units);
+    const wchar_t* text = reinterpret_cast<const wchar_t*>(written.get());
+    const size_t headerUnits = TextLength(kScriptHeader);
+    if (!written || units < headerUnits || memcmp(text, kScriptHeader, headerUnits * sizeof(wchar_t)) != 0)
+        return false;
+    wchar_t partial[MAX_PATH];
+    if (!CopyBounded(partial, MAX_PATH, file.path) || !AppendBounded(partial, MAX_PATH, L".partial"))
+        return false;
+    file.handle = ScopedHandle(
+        CreateFileW(partial, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.handle.IsValid())
+        return false;
+    static const BYTE byteOrderMark[] = {0xFF, 0xFE};
+    bool done = WriteThrough(file, byteOrderMark, sizeof(byteOrderMark)) &&
+                Buffered(&file, kScriptHeader, headerUnits) &&
+                WriteBlocksLastFirst(file, text + headerUnits, units - headerUnits);
+    size_t deepest = 0;
+    for (size_t i = 0; i < file.createdCount; ++i) {
+        const size_t depth = KeyDepth(reinterpret_cast<const wchar_t*>(file.created[i].get()));
+        deepest = depth > deepest ? depth : deepest;
+    }
+    for (size_t depth = deepest + 1; done && depth-- > 0;) {
+        for (size_t i = file.createdCount; done && i-- > 0;) {
+            const wchar_t* key = reinterpret_cast<const wchar_t*>(file.created[i].get());
+            if (KeyDepth(key) == depth)
+                done = Buffered(&file, L"\r\n[-", 4) && Buffered(&file, key, TextLength(key)) &&
+                       Buffered(&file, L"]\r\n", 3);
+        }
+    }
+    done = done && EndEntry(file);
+    file.handle.Close();
+    if (done && MoveFileExW(partial, file.path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    DeleteFileW(partial);
     return false;
 }
 
@@ -244,25 +370,8 @@ void EndRegistryBackup()
         file.handle.Close();
         return;
     }
-    // Created keys last and deepest first, so that importing removes exactly
-    // them after every value is back.
-    size_t deepest = 0;
-    for (size_t i = 0; i < file.createdCount; ++i) {
-        const size_t depth = KeyDepth(reinterpret_cast<const wchar_t*>(file.created[i].get()));
-        deepest = depth > deepest ? depth : deepest;
-    }
-    bool written = true;
-    for (size_t depth = deepest + 1; written && depth-- > 0;) {
-        for (size_t i = file.createdCount; written && i-- > 0;) {
-            const wchar_t* key = reinterpret_cast<const wchar_t*>(file.created[i].get());
-            if (KeyDepth(key) == depth)
-                written = Buffered(&file, L"\r\n[-", 4) && Buffered(&file, key, TextLength(key)) &&
-                          Buffered(&file, L"]\r\n", 3);
-        }
-    }
-    written = written && EndEntry(file);
-    file.handle.Close();
-    if (!written) {
+    if (!CompleteFile(file)) {
+        file.handle.Close();
         Fail(file);
         return;
     }
@@ -296,12 +405,17 @@ void BackUpKeySecurityOf(HKEY root, const wchar_t* subKey, HKEY key, PSECURITY_D
     SECURITY_INFORMATION parts = 0;
     ScopedLocalMemory presentText;
     ScopedLocalMemory nextText;
+    ScopedLocalMemory presentCompared;
+    const SECURITY_INFORMATION compared = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
     if (!ReadKeySecurity(key, &present, &parts) || !SecurityString(present.get(), parts, &presentText) ||
-        !SecurityString(next, parts, &nextText)) {
+        !SecurityString(present.get(), compared, &presentCompared) || !SecurityString(next, compared, &nextText)) {
         Fail(state);
         return;
     }
-    if (wcscmp(static_cast<const wchar_t*>(presentText.Get()), static_cast<const wchar_t*>(nextText.Get())) == 0)
+    // The same owner, group, DACL and audit entries: nothing is replaced. A
+    // SACL that could not be read is taken to differ.
+    if (wcscmp(static_cast<const wchar_t*>(presentCompared.Get()), static_cast<const wchar_t*>(nextText.Get())) == 0 &&
+        (parts & SACL_SECURITY_INFORMATION) != 0 && SameAuditEntries(present.get(), next))
         return;
     BackupFile* file = ReadyFile();
     if (file == nullptr)

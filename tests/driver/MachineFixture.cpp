@@ -7,6 +7,8 @@
 //   MachineFixture verify <family>           every key, value and key security
 //       of the family's records equal to the table; prints each difference
 //   MachineFixture com                       prints the eight COM defaults
+//   MachineFixture security <family>         prints "<key path>\t<SDDL>" (owner,
+//       group, DACL) of every existing key of the family's records
 //   MachineFixture lock-runonce              the user's RunOnce key made
 //       read-only for everyone (it lasts as long as the Wine session)
 //   MachineFixture logon                     what Windows does with the
@@ -318,6 +320,16 @@ int RunOnceAtLogon()
     return static_cast<int>(exitCode);
 }
 
+int PrintSecurity(uint32_t family)
+{
+    for (const KnownGoodRecord* record : FamilyRecords(family)) {
+        ScopedRegKey key;
+        if (RegOpenKeyExA(record->root, record->keyPath, 0, READ_CONTROL | kView, key.Receive()) == ERROR_SUCCESS)
+            printf("%s\t%s\n", record->keyPath, SecurityOf(key.Get()).c_str());
+    }
+    return 0;
+}
+
 int LockRunOnce()
 {
     ScopedRegKey key;
@@ -339,8 +351,10 @@ int wmain(int argc, wchar_t** argv)
         return PrintComDefaults();
     if (argc == 2 && wcscmp(argv[1], L"logon") == 0)
         return RunOnceAtLogon();
+    if (argc == 3 && wcscmp(argv[1], L"security") == 0)
+        return PrintSecurity(static_cast<uint32_t>(_wtoi(argv[2])));
     if (argc == 2 && wcscmp(argv[1], L"lock-runonce") == 0)
         return LockRunOnce();
-    printf("usage: MachineFixture infect <family> <module> | verify <family> | com | logon | lock-runonce\n");
+    printf("usage: MachineFixture infect <family> <module> | verify <family> | com | logon | security <family> | lock-runonce\n");
     return 2;
 }

@@ -29,6 +29,8 @@ REPAIRED_COM = [
     ("2", "%systemroot%\\system32\\wbem\\wbemess.dll"),
     ("2", "%systemroot%\\system32\\wbem\\wbemess.dll"),
 ]
+# The lifecycles whose backups are imported back at the end.
+ROUND_TRIP = ("winxp", "win7")
 STORE = "C:\\windows\\winsxs\\" + infected_machine.STORE_ENTRY % "6.1.7601.17514" + "\\services.exe"
 
 
@@ -46,6 +48,10 @@ class Lifecycle(unittest.TestCase):
             self.assertNotEqual(0, m.verify_services()[0], "the fixture damaged nothing")
             bot_files = m.bot_files()
             services_32bit = wineprefix.read_bytes(m.services_exe_32bit) if m.has_32bit_view and m.post_vista else None
+            round_trip = version in ROUND_TRIP
+            if round_trip:
+                registry_before = m.export()
+                security_before = m.key_security()
 
             # The cleaning run, answered with 'y'.
             run = m.clean("y")
@@ -67,10 +73,13 @@ class Lifecycle(unittest.TestCase):
                 self.assertEqual(infected_machine.WOW64_COM_VALUE, m.com_32bit_view())
             else:
                 print("%s: a 32-bit prefix has one registry view and one system directory" % version)
-            self.assertEqual("info: Failed to generate BOT ID", cleaning[-3])
+            self.assertEqual("info: Failed to generate BOT ID", cleaning[-4])
+            backups = m.backups()
+            self.assertEqual(1, len(backups))
             self.assertEqual(["info: Cleaning finished",
-                              "info: Successfully registered for start after reboot for services restoration"],
-                             cleaning[-2:])
+                              "info: Successfully registered for start after reboot for services restoration",
+                              "info: Registry backup: " + os.path.basename(backups[0])],
+                             cleaning[-3:])
             self.assertEqual(bot_files, m.bot_files(), "no identifier, so the recycle bin is left alone")
             infected = wineprefix.read_bytes(m.services_exe) if m.post_vista else None
             if m.post_vista:
@@ -114,7 +123,11 @@ class Lifecycle(unittest.TestCase):
             restoring = run_lines(m.log_text(), 1)
             self.assertTrue(any("Writing value" in line or "Updating value" in line for line in restoring))
 
-            # A second restoration run changes nothing.
+            backups = m.backups()
+            self.assertEqual(2, len(backups), backups)
+            self.assertEqual("info: Registry backup: " + os.path.basename(backups[1]), restoring[-1])
+
+            # A second restoration run changes nothing, and backs up nothing.
             run = m.run_cleaner(["-r"], [("press any key to reboot...", " ")])
             self.assertEqual(5, run.exit_code)
             again = run_lines(m.log_text(), 2)
@@ -122,6 +135,29 @@ class Lifecycle(unittest.TestCase):
             self.assertEqual([], changes)
             self.assertTrue(any("matches known good one" in line for line in again))
             self.assertEqual(0, m.verify_services()[0])
+            self.assertEqual(backups, m.backups())
+            self.assertFalse([line for line in again if "Registry backup" in line])
+
+            if round_trip:
+                self.undo_with_backups(m, backups, registry_before, security_before)
+
+    def undo_with_backups(self, m, backups, registry_before, security_before):
+        """Both backups imported, the restoration's first, give back every
+        value of every touched key, and remove the keys the runs created; the
+        security comments name the security the keys had before."""
+        restoration = wineprefix.read_bytes(backups[1]).decode("utf-16")
+        comments = infected_machine.script_comments(restoration)
+        self.assertTrue(comments)
+        for key, lines in comments.items():
+            path = key.split("\\", 1)[1]
+            self.assertIn(path, security_before, key)
+            self.assertEqual(security_before[path], re.sub(r"S:.*$", "", lines[-1]), key)
+        for backup in reversed(backups):
+            code, out = m.import_backup(backup)
+            self.assertEqual(0, code, out)
+        after = m.export()
+        for key in sorted(set(registry_before) | set(after)):
+            self.assertEqual(registry_before.get(key), after.get(key), key)
 
     def test_windows_xp(self):
         self.lifecycle("winxp")
