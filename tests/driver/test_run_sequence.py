@@ -4,6 +4,7 @@ the log directory and the log file."""
 
 import datetime
 import os
+import re
 import unittest
 
 import cleaner
@@ -183,6 +184,43 @@ class LogFile(unittest.TestCase):
             data = wineprefix.read_bytes(log_path(p))
             self.assertEqual(b"\xff\xfe" + one, data[:2 + len(one)])
             self.assertEqual(self.run_bytes(p, data[2 + len(one):], *second), data[2 + len(one):])
+
+
+class RegistryBackup(unittest.TestCase):
+    HIJACKED = "HKCU\\Software\\Classes\\CLSID\\{42aedc87-2188-41fd-b9a3-0c966feabec1}\\InprocServer32"
+
+    def hijacked_run(self, block_backup):
+        """A cleaning run on Windows 7 with one hijacked COM default; with
+        block_backup, every backup name the run can take is a directory."""
+        with wineprefix.Prefix("win7") as p:
+            self.assertEqual(0, p.reg("add", self.HIJACKED, "/ve", "/d", "C:\\x\\tarnvex.dll", "/f")[0])
+            directory = os.path.join(p.desktop, "RA Ravariv")
+            if block_backup:
+                now = datetime.datetime.utcnow()
+                for second in range(0, 120):
+                    name = (now + datetime.timedelta(seconds=second)).strftime("Registry backup %Y.%m.%d %H-%M-%S.reg")
+                    os.makedirs(os.path.join(directory, name))
+            run = cleaning(p, "n")
+            self.assertEqual(5, run.exit_code)
+            log = wineprefix.read_bytes(log_path(p)).decode("utf-16").splitlines()
+            files = sorted(n for n in os.listdir(directory) if n.endswith(".reg")
+                           and os.path.isfile(os.path.join(directory, n)))
+            return log, files, p.reg_value(self.HIJACKED, None)
+
+    def test_a_backup_that_cannot_be_written_is_one_line_and_the_same_repair(self):
+        log, files, value = self.hijacked_run(block_backup=False)
+        self.assertEqual(1, len(files))
+        self.assertEqual("info: Registry backup: " + files[0], log[-1])
+        blocked_log, blocked_files, blocked_value = self.hijacked_run(block_backup=True)
+        self.assertEqual([], blocked_files)
+        self.assertEqual(["info: Failed to write registry backup"],
+                         [line for line in blocked_log if "registry backup" in line.lower()])
+        self.assertEqual("%SystemRoot%\\system32\\shell32.dll", value)
+        self.assertEqual(value, blocked_value)
+        # The same lines but the backup's, in the same order.
+        strip = re.compile(r"info: Log started .*|.*[Rr]egistry backup.*")
+        self.assertEqual([line for line in log if not strip.fullmatch(line)],
+                         [line for line in blocked_log if not strip.fullmatch(line)])
 
 
 class RedirectedOutput(unittest.TestCase):
