@@ -96,6 +96,21 @@ def main():
         print("known-good table check: " + m.verify_services()[1].strip().splitlines()[-1])
         print("RunOnce         %s" % m.run_once())
 
+        section("Registry backups (Desktop\\RA Ravariv, one per run that changed the registry)")
+        backups = m.backups()
+        for path in backups:
+            print(os.path.basename(path))
+        if backups:
+            print("\nFirst lines of %s:" % os.path.basename(backups[-1]))
+            text = wineprefix.read_bytes(backups[-1]).decode("utf-16").replace("\r\n", "\n")
+            print("\n".join("  " + line for line in text.split("\n")[:14]))
+            start_before = start_values(prefix)
+            code, _ = m.import_backup(backups[-1])
+            section("The restoration undone: reg import of its backup")
+            print("reg import exit code %d" % code)
+            print("Start values    " + start_values(prefix) + "   (as before the restoration)")
+            print("(after the restoration they were: %s)" % start_before)
+
         section("Log excerpt (Desktop\\RA Ravariv\\TarnvexFix.log, UTF-16)")
         lines = m.log_text().split("\n")
         restore = [i for i, line in enumerate(lines) if "Processing Windows" in line]

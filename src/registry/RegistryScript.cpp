@@ -2,7 +2,7 @@
 
 #include "win/BoundedString.h"
 
-const wchar_t kScriptHeader[] = L"Windows Registry Editor Version 5.00\r\n\r\n";
+const wchar_t kScriptHeader[] = L"Windows Registry Editor Version 5.00\r\n";
 
 namespace {
 

@@ -13,7 +13,7 @@ struct ScriptOutput {
     void* context;
 };
 
-extern const wchar_t kScriptHeader[];  // the first line, with CR LF and an empty line
+extern const wchar_t kScriptHeader[];  // the first line, with CR LF; every block starts with an empty line
 
 // "[HKEY_LOCAL_MACHINE\<subKey>]" (or "[-...]" for removal) and CR LF. rootName
 // is the full name of the root.
