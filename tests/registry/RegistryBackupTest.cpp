@@ -2,6 +2,7 @@
 // and bytes the run replaced, removes what it added, and the file is made
 // once per run, never over another, and not at all when nothing changed.
 #include "registry/RegistryBackup.h"
+#include "registry/RestartRegistration.h"
 
 #include "RegistryTestKeys.h"
 #include "support/LogCapture.h"
@@ -235,6 +236,36 @@ TEST(RegistryBackup, AFileThatCannotBeMadeIsOneFailureLine)
     EndRegistryBackup();
     EXPECT_EQ(Lines{L"info: Failed to write registry backup"}, capture.Lines());
     EXPECT_EQ(1u, directory.Files().size());
+}
+
+// The restart registration backs up a RunOnce value of its name that was
+// there before; its own new value needs none (Windows deletes it at logon).
+TEST(RegistryBackup, TheRestartRegistrationBacksUpOnlyAnEarlierValue)
+{
+    const wchar_t runOnce[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+    for (bool earlier : {true, false}) {
+        SCOPED_TRACE(earlier ? "an earlier value" : "no earlier value");
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, runOnce, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                                 &key, nullptr));
+        RegDeleteValueW(key, L"TarnvexEVCleaner");
+        RegCloseKey(key);
+        if (earlier)
+            StoreValue(HKEY_CURRENT_USER, runOnce, L"TarnvexEVCleaner", REG_SZ, Utf16(L"\"C:\\old.exe\" -r"));
+        BackupDirectory directory;
+        LogCapture capture;
+        BeginRegistryBackup(RunStart(20));
+        ASSERT_TRUE(RegisterRestartRunFor(L"C:\\new.exe"));
+        EndRegistryBackup();
+        const std::vector<std::wstring> files = directory.Files();
+        ASSERT_EQ(earlier ? 1u : 0u, files.size());
+        if (earlier) {
+            EXPECT_NE(std::wstring::npos,
+                      ScriptText(directory.File(files[0]))
+                          .find(L"[HKEY_CURRENT_USER\\" + std::wstring(runOnce) +
+                                L"]\r\n\"TarnvexEVCleaner\"=\"\\\"C:\\\\old.exe\\\" -r\"\r\n"));
+        }
+    }
 }
 
 }  // namespace
