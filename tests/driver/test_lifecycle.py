@@ -181,6 +181,58 @@ class Lifecycle(unittest.TestCase):
         self.lifecycle("win2008r2")
 
 
+class ComponentStore(unittest.TestCase):
+    """The cleaner takes a store copy only when it is clean itself and not the
+    image under another name: on Vista and later the image is normally a hard
+    link into the store, so an image patched in place is patched there too."""
+
+    def cleaning_with_the_store_copy_linked_to_the_image(self, p, later_clean_copy):
+        m = infected_machine.InfectedMachine(p, BUILD)
+        m.infect(EXE)
+        os.unlink(m.clean_source)
+        os.link(m.services_exe, m.clean_source)
+        later = os.path.join(os.path.dirname(os.path.dirname(m.clean_source)),
+                             "x86_microsoft-windows-s..s-controlmanager_6.1.7601.17514", "services.exe")
+        if later_clean_copy:
+            p.plant(later, m.image("v6.1.7601.17514-dyn.exe"))
+        infected = wineprefix.read_bytes(m.services_exe)
+        bot_files = m.bot_files()
+        run = m.clean("n")
+        self.assertEqual(5, run.exit_code)
+        cleaning = run_lines(m.log_text(), 0)
+        staged = m.staged_copies()
+        pending = m.pending_renames()
+        m.restart()
+        return m, cleaning, staged, pending, infected, later, bot_files
+
+    def test_no_clean_copy_means_no_replacement_and_no_removal(self):
+        with wineprefix.Prefix("win7") as p:
+            self.check_no_clean_copy(*self.cleaning_with_the_store_copy_linked_to_the_image(p, False))
+
+    def check_no_clean_copy(self, m, cleaning, staged, pending, infected, _, bot_files):
+        self.assertIn("info: Failed to locate clean services.exe", cleaning)
+        self.assertIn("info: Failed to restore services.exe", cleaning)
+        self.assertNotIn("info: Attempting to remove malware files...", cleaning)
+        self.assertEqual(([], None), (staged, pending))
+        self.assertEqual(infected, wineprefix.read_bytes(m.services_exe))
+        self.assertEqual(infected, wineprefix.read_bytes(m.clean_source))
+        self.assertEqual(bot_files, m.bot_files())
+
+    def test_a_link_to_the_image_is_passed_over_for_a_later_clean_copy(self):
+        with wineprefix.Prefix("win7") as p:
+            self.check_later_clean_copy(*self.cleaning_with_the_store_copy_linked_to_the_image(p, True))
+
+    def check_later_clean_copy(self, m, cleaning, staged, _, infected, later, __):
+        self.assertIn("info: Located clean services exe: C:\\windows\\winsxs\\"
+                      "x86_microsoft-windows-s..s-controlmanager_6.1.7601.17514\\services.exe", cleaning)
+        self.assertIn("info: Restored services.exe successfully", cleaning)
+        self.assertEqual(1, len(staged))
+        clean = m.image("v6.1.7601.17514-dyn.exe")
+        self.assertEqual(clean, wineprefix.read_bytes(m.services_exe))
+        self.assertEqual(clean, wineprefix.read_bytes(later), "the store keeps its file")
+        self.assertEqual(infected, wineprefix.read_bytes(m.backup))
+
+
 def registry_keys(prefix):
     """{key: value lines} of both registry files, without Wine's time stamps."""
     keys = {}
