@@ -11,6 +11,8 @@
 #include <sddl.h>
 
 #include <cstring>
+#include <memory>
+#include <new>
 #include <utility>
 
 namespace {
@@ -76,7 +78,7 @@ ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath, bool* createdNew, con
     return ScopedRegKey(opened);
 }
 
-ScopedRegKey ApplyKeySecurity(HKEY root, const char* keyPath, const char* sddl, ScopedRegKey key, bool keyIsNew)
+ScopedRegKey ApplyKeySecurity(const char* sddl, ScopedRegKey key)
 {
     ScopedLocalMemory descriptor;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1,
@@ -87,8 +89,6 @@ ScopedRegKey ApplyKeySecurity(HKEY root, const char* keyPath, const char* sddl, 
     const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
                                        DACL_SECURITY_INFORMATION | SACL_SECURITY_INFORMATION |
                                        PROTECTED_DACL_SECURITY_INFORMATION;
-    // A key the run created goes as a whole; its first security is no state to keep.
-    if (!keyIsNew) BackUpKeySecurity(root, keyPath, key.Get(), descriptor.Get());
     if (RegSetKeySecurity(key.Get(), parts, descriptor.Get()) != ERROR_SUCCESS) {
         LogInfo(L"Failed to set security information");
         return key;
@@ -110,20 +110,41 @@ struct ValueKey {
     const char* keyPath;
 };
 
+// One value line and what it meets in the key, read before anything in the
+// key changes.
+struct PlannedValue {
+    bool parsed = false;
+    ParsedValue knownGood;
+    CurrentValue current = CurrentValue::Missing;
+};
+
 // keyIsNew: the key was created by this record, so no value can exist yet and
 // the read of the current value is saved (the backup removes the whole key).
-void RestoreValueIn(const wchar_t* line, HKEY key, uint32_t keepExisting, bool keyIsNew, const ValueKey& where)
+// What the line will replace goes into the run's backup.
+void PlanValue(const wchar_t* line, HKEY key, uint32_t keepExisting, bool keyIsNew, const ValueKey& where,
+               PlannedValue* plan)
 {
-    ParsedValue knownGood;
-    if (!ParseValueLine(line, knownGood)) {
+    plan->parsed = ParseValueLine(line, plan->knownGood);
+    if (!plan->parsed) return;
+    PresentValue present;
+    plan->current = keyIsNew ? CurrentValue::Missing : CompareWithCurrent(key, plan->knownGood, &present);
+    if (keyIsNew || where.root == nullptr) return;
+    if (plan->current == CurrentValue::Missing)
+        BackUpMissingValue(where.root, where.keyPath, plan->knownGood.name);
+    else if (plan->current == CurrentValue::Different && keepExisting == 0)
+        BackUpValue(where.root, where.keyPath, plan->knownGood.name, present.type, present.data.get(), present.size);
+}
+
+void ApplyPlannedValue(const PlannedValue& plan, HKEY key, uint32_t keepExisting)
+{
+    if (!plan.parsed) {
         LogInfo(L"Failed to parse value entry, skipping.");
         return;
     }
-    PresentValue present;
-    switch (keyIsNew ? CurrentValue::Missing : CompareWithCurrent(key, knownGood, &present)) {
+    const ParsedValue& knownGood = plan.knownGood;
+    switch (plan.current) {
     case CurrentValue::Missing:
         LogInfo(L"Writing value \"%ws\", current doesn't exist", knownGood.name);
-        if (!keyIsNew && where.root != nullptr) BackUpMissingValue(where.root, where.keyPath, knownGood.name);
         break;
     case CurrentValue::Equal:
         LogInfo(L"Value \"%ws\" matches known good one, skipping update", knownGood.name);
@@ -134,8 +155,6 @@ void RestoreValueIn(const wchar_t* line, HKEY key, uint32_t keepExisting, bool k
             return;
         }
         LogInfo(L"Updating value \"%ws\", current value differs from known good one", knownGood.name);
-        if (where.root != nullptr)
-            BackUpValue(where.root, where.keyPath, knownGood.name, present.type, present.data.get(), present.size);
         break;
     }
     if (RegSetValueExW(key, knownGood.name, 0, knownGood.type, knownGood.data.get(), knownGood.size) == ERROR_SUCCESS)
@@ -144,11 +163,31 @@ void RestoreValueIn(const wchar_t* line, HKEY key, uint32_t keepExisting, bool k
         LogInfo(L"... failed");
 }
 
+// The record's security as the run's backup needs it: what the key has now,
+// unless it already has the table's.
+void BackUpRecordSecurity(const KnownGoodRecord& record, HKEY key)
+{
+    ScopedLocalMemory descriptor;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorA(record.sddl, SDDL_REVISION_1,
+                                                             descriptor.Receive<PSECURITY_DESCRIPTOR>(), nullptr))
+        BackUpKeySecurity(record.root, record.keyPath, key, descriptor.Get());
+}
+
+size_t CountLines(const wchar_t* block)
+{
+    size_t count = 0;
+    ValueBlockCursor lines(block);
+    while (lines.Next() != nullptr) ++count;
+    return count;
+}
+
 }  // namespace
 
 void RestoreValue(const wchar_t* line, HKEY key, uint32_t keepExisting)
 {
-    RestoreValueIn(line, key, keepExisting, false, ValueKey{nullptr, nullptr});
+    PlannedValue plan;
+    PlanValue(line, key, keepExisting, false, ValueKey{nullptr, nullptr}, &plan);
+    ApplyPlannedValue(plan, key, keepExisting);
 }
 
 void RestoreRecord(const KnownGoodRecord& record, const BackupRestoreCalls& calls)
@@ -156,10 +195,40 @@ void RestoreRecord(const KnownGoodRecord& record, const BackupRestoreCalls& call
     bool createdNew = false;
     ScopedRegKey key = OpenRecordKey(record.root, record.keyPath, &createdNew, calls);
     if (!key.IsValid()) return;
-    if (createdNew) NoteCreatedKey(record.root, record.keyPath);
-    key = ApplyKeySecurity(record.root, record.keyPath, record.sddl, std::move(key), createdNew);
+    const size_t count = CountLines(record.valueLines);
     const ValueKey where{record.root, record.keyPath};
-    ValueBlockCursor lines(record.valueLines);
-    for (const wchar_t* line = lines.Next(); line != nullptr; line = lines.Next())
-        RestoreValueIn(line, key.Get(), record.keepExisting, createdNew, where);
+    std::unique_ptr<PlannedValue[]> plan(new (std::nothrow) PlannedValue[count != 0 ? count : 1]);
+    if (!plan) {
+        // No room to read ahead: value by value, each backed up just before
+        // its change.
+        if (createdNew)
+            NoteCreatedKey(record.root, record.keyPath);
+        else
+            BackUpRecordSecurity(record, key.Get());
+        key = ApplyKeySecurity(record.sddl, std::move(key));
+        ValueBlockCursor lines(record.valueLines);
+        for (const wchar_t* line = lines.Next(); line != nullptr; line = lines.Next()) {
+            PlannedValue one;
+            PlanValue(line, key.Get(), record.keepExisting, createdNew, where, &one);
+            ApplyPlannedValue(one, key.Get(), record.keepExisting);
+        }
+        return;
+    }
+    // Everything the record replaces is read and backed up first, and goes
+    // to disk in one piece before the key changes. A key the record created
+    // goes as a whole: its first security and values are no state to keep.
+    {
+        RegistryBackupBatch batch;
+        if (createdNew)
+            NoteCreatedKey(record.root, record.keyPath);
+        else
+            BackUpRecordSecurity(record, key.Get());
+        ValueBlockCursor lines(record.valueLines);
+        size_t i = 0;
+        for (const wchar_t* line = lines.Next(); line != nullptr && i < count; line = lines.Next())
+            PlanValue(line, key.Get(), record.keepExisting, createdNew, where, &plan[i++]);
+    }
+    key = ApplyKeySecurity(record.sddl, std::move(key));
+    for (size_t i = 0; i < count; ++i)
+        ApplyPlannedValue(plan[i], key.Get(), record.keepExisting);
 }

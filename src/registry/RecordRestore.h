@@ -17,11 +17,10 @@ void RestoreRecord(const KnownGoodRecord& record, const BackupRestoreCalls& call
 ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath, bool* createdNew = nullptr,
                            const BackupRestoreCalls& calls = SystemBackupRestoreCalls());
 
-// Sets owner, group, protected DACL and SACL from `sddl` on the key at
-// root\keyPath (backed up first when they differ, unless the run created the
-// key). Returns the handle to go on with: a fresh one opened under the new
-// security when that works, otherwise the given one.
-ScopedRegKey ApplyKeySecurity(HKEY root, const char* keyPath, const char* sddl, ScopedRegKey key, bool keyIsNew);
+// Sets owner, group, protected DACL and SACL from `sddl`. Returns the handle
+// to go on with: a fresh one opened under the new security when that works,
+// otherwise the given one.
+ScopedRegKey ApplyKeySecurity(const char* sddl, ScopedRegKey key);
 
 // Brings one value line into `key`: written when missing, or when different
 // and `keepExisting` is zero.

@@ -38,6 +38,7 @@ struct BackupFile {
     wchar_t blockKey[kBackupKeyPathCapacity] = L"";
     HeapBytes created[kMostCreatedKeys];  // "<root>\<subKey>", wide, in order of creation
     size_t createdCount = 0;
+    int batchDepth = 0;  // entries wait for the batch's end to reach the disk
 };
 
 BackupFile& Backup()
@@ -82,9 +83,12 @@ bool Buffered(void* context, const wchar_t* text, size_t length)
     return true;
 }
 
-// The entry is on disk before the change it records is made.
+// The entry is on disk before the change it records is made: at once, or
+// at the end of the batch it belongs to.
 bool EndEntry(BackupFile& file)
 {
+    if (file.batchDepth > 0)
+        return true;
     return Drain(file) && FlushFileBuffers(file.handle.Get());
 }
 
@@ -480,4 +484,16 @@ void NoteCreatedKey(HKEY root, const char* subKey)
     wchar_t wide[kBackupKeyPathCapacity];
     if (WidenKeyPath(subKey, wide))
         NoteCreatedKeyOf(root, wide);
+}
+
+RegistryBackupBatch::RegistryBackupBatch()
+{
+    ++Backup().batchDepth;
+}
+
+RegistryBackupBatch::~RegistryBackupBatch()
+{
+    BackupFile& file = Backup();
+    if (--file.batchDepth == 0 && file.handle.IsValid() && !file.failed && !EndEntry(file))
+        Fail(file);
 }

@@ -41,3 +41,14 @@ void BackUpKeySecurity(HKEY root, const char* subKey, HKEY key, PSECURITY_DESCRI
 
 // A key the run created: the script removes it.
 void NoteCreatedKey(HKEY root, const char* subKey);
+
+// Entries made while a batch lives go to disk together when it ends (one
+// flush instead of one per entry); the caller makes the changes they record
+// only after that.
+class RegistryBackupBatch {
+public:
+    RegistryBackupBatch();
+    ~RegistryBackupBatch();
+    RegistryBackupBatch(const RegistryBackupBatch&) = delete;
+    RegistryBackupBatch& operator=(const RegistryBackupBatch&) = delete;
+};
