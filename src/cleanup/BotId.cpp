@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "win/ScopedCrypt.h"
+#include "win/SystemFunction.h"
 
 namespace {
 
@@ -28,11 +29,7 @@ typedef LONG(NTAPI* NtCloseFunction)(HANDLE);
 template <typename Function>
 Function FindNtdllFunction(const char* name)
 {
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    if (ntdll == nullptr)
-        return nullptr;
-    // Through the generic function type, which converts to any other.
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(ntdll, name)));
+    return LookUpSystemFunction<Function>(L"ntdll.dll", name);
 }
 
 // Owns a handle from NtOpenFile; closes it with NtClose.

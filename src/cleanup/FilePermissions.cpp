@@ -8,6 +8,7 @@
 #include "win/ScopedHandle.h"
 #include "win/ScopedLocalMemory.h"
 #include "win/ScopedSid.h"
+#include "win/SystemFunction.h"
 
 namespace {
 
@@ -54,8 +55,8 @@ typedef LONG(NTAPI* NtQueryInformationFileFunction)(HANDLE, IO_STATUS_BLOCK*, vo
 // under Wine.
 ULONG LinkCount(HANDLE entry)
 {
-    static const NtQueryInformationFileFunction query = reinterpret_cast<NtQueryInformationFileFunction>(
-        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
+    static const NtQueryInformationFileFunction query =
+        LookUpSystemFunction<NtQueryInformationFileFunction>(L"ntdll.dll", "NtQueryInformationFile");
     FILE_STANDARD_INFORMATION information;
     IO_STATUS_BLOCK io = {};
     if (query == nullptr || query(entry, &io, &information, sizeof(information), FileStandardInformation) < 0)

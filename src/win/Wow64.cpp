@@ -1,16 +1,14 @@
 #include "win/Wow64.h"
 
 #include "win/ScopedHandle.h"
+#include "win/SystemFunction.h"
 
 namespace {
 
 template <typename Function>
 Function LookUpKernel32(const char* name)
 {
-    HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-    if (!kernel32)
-        return nullptr;
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(kernel32, name)));
+    return LookUpSystemFunction<Function>(L"kernel32.dll", name);
 }
 
 const Wow64Redirection* redirectionOverride = nullptr;
