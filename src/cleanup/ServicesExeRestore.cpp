@@ -63,7 +63,6 @@ bool SameFile(const FileIdentity& a, const FileIdentity& b)
 // What the image is: its version and its file identity, read from the native
 // system directory.
 struct InfectedImage {
-    const char* path;
     ULONGLONG version;
     bool identityKnown;
     FileIdentity identity;
@@ -71,7 +70,7 @@ struct InfectedImage {
 
 InfectedImage ExamineInfectedImage(const char* path)
 {
-    InfectedImage image = {path, 0, false, {0, 0, 0}};
+    InfectedImage image = {0, false, {0, 0, 0}};
     FsRedirectionGuard nativeSystemDirectory;
     image.version = GetFileVersionNumber(path);
     image.identityKnown = ReadFileIdentity(path, &image.identity);

@@ -1,13 +1,12 @@
 #include "registry/ComServerRepair.h"
 
 #include "logging/Log.h"
-#include "registry/HeapBytes.h"
 #include "registry/RegistryBackup.h"
 #include "registry/RegistryRootNames.h"
+#include "registry/RegistryValueRead.h"
 #include "win/OsVersionCode.h"
 #include "win/ScopedRegKey.h"
 
-#include <cstring>
 #include <cwchar>
 
 namespace {
@@ -28,43 +27,24 @@ void LogRegistryLine(const wchar_t* text, HKEY root, const wchar_t* subKey, cons
 
 namespace {
 
-// The current default value at whatever length it has: its type and bytes
-// for the backup, followed by a NUL that makes them text for the log even
-// when the stored data has no NUL or an odd length. A key without a default
-// value reads as missing, with the empty text.
+// The current default value: its type and bytes for the backup, and as text
+// for the log, NUL-ended even when the stored data has no NUL or an odd
+// length. A key without a default value reads as missing, with the empty text.
 struct DefaultValue {
     bool present = false;
-    DWORD type = REG_NONE;
-    DWORD size = 0;
-    HeapBytes bytes;
+    RegistryValueData value;
 
-    const wchar_t* Text() const { return reinterpret_cast<const wchar_t*>(bytes.get()); }
+    const wchar_t* Text() const { return present ? reinterpret_cast<const wchar_t*>(value.data.get()) : L""; }
 };
 
-bool ReadDefaultValue(HKEY key, DefaultValue* value)
+bool ReadDefaultValue(HKEY key, DefaultValue* current)
 {
-    // The value may grow between the size query and the read.
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        DWORD size = 0;
-        LONG result = RegQueryValueExW(key, nullptr, nullptr, nullptr, nullptr, &size);
-        if (result == ERROR_FILE_NOT_FOUND) size = 0;
-        else if (result != ERROR_SUCCESS || size > MAXDWORD - 2 * sizeof(wchar_t)) return false;
-        // Room for a NUL after an odd length too.
-        value->bytes = AllocateHeapBytes(size + 2 * sizeof(wchar_t));
-        if (!value->bytes) return false;
-        value->present = result == ERROR_SUCCESS;
-        if (value->present) {
-            result = RegQueryValueExW(key, nullptr, nullptr, &value->type, value->bytes.get(), &size);
-            if (result == ERROR_MORE_DATA) continue;
-            if (result == ERROR_FILE_NOT_FOUND) size = 0, value->present = false;
-            else if (result != ERROR_SUCCESS) return false;
-        }
-        value->size = size;
-        memset(value->bytes.get() + size, 0, 2 * sizeof(wchar_t));
-        reinterpret_cast<wchar_t*>(value->bytes.get())[size / sizeof(wchar_t)] = L'\0';
-        return true;
-    }
-    return false;
+    const LONG result = ReadRegistryValue(key, nullptr, &current->value, sizeof(wchar_t));
+    current->present = result == ERROR_SUCCESS;
+    if (!current->present)
+        return result == ERROR_FILE_NOT_FOUND;
+    reinterpret_cast<wchar_t*>(current->value.data.get())[current->value.size / sizeof(wchar_t)] = L'\0';
+    return true;
 }
 
 }  // namespace
@@ -91,7 +71,7 @@ void ReplaceDefaultValue(const wchar_t* newData, HKEY root, const wchar_t* subKe
         return;
     }
     if (current.present)
-        BackUpValue(root, subKey, nullptr, current.type, current.bytes.get(), current.size);
+        BackUpValue(root, subKey, nullptr, current.value.type, current.value.data.get(), current.value.size);
     else
         BackUpMissingValue(root, subKey, nullptr);
 

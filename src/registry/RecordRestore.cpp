@@ -1,10 +1,10 @@
 #include "registry/RecordRestore.h"
 
 #include "logging/Log.h"
-#include "registry/HeapBytes.h"
 #include "registry/PrivilegedKeyOpen.h"
 #include "registry/RegistryBackup.h"
 #include "registry/RegistryRootNames.h"
+#include "registry/RegistryValueRead.h"
 #include "registry/ValueLine.h"
 #include "win/ScopedLocalMemory.h"
 
@@ -19,27 +19,14 @@ namespace {
 
 enum class CurrentValue { Missing, Equal, Different };
 
-// What a value holds now, kept for the backup when it is to be replaced.
-struct PresentValue {
-    DWORD type = REG_NONE;
-    DWORD size = 0;
-    HeapBytes data;
-};
-
 // The registry type is not compared: the same bytes under another type match.
 // A value that cannot be read counts as missing, so that a write is attempted.
-CurrentValue CompareWithCurrent(HKEY key, const ParsedValue& knownGood, PresentValue* present)
+// What it holds now is kept for the backup.
+CurrentValue CompareWithCurrent(HKEY key, const ParsedValue& knownGood, RegistryValueData* present)
 {
-    DWORD currentSize = 0;
-    if (RegQueryValueExW(key, knownGood.name, nullptr, nullptr, nullptr, &currentSize) != ERROR_SUCCESS)
+    if (ReadRegistryValue(key, knownGood.name, present) != ERROR_SUCCESS)
         return CurrentValue::Missing;
-    present->data = AllocateHeapBytes(currentSize);
-    if (!present->data) return CurrentValue::Missing;
-    if (RegQueryValueExW(key, knownGood.name, nullptr, &present->type, present->data.get(), &currentSize) !=
-        ERROR_SUCCESS)
-        return CurrentValue::Missing;
-    present->size = currentSize;
-    if (currentSize == knownGood.size && memcmp(present->data.get(), knownGood.data.get(), currentSize) == 0)
+    if (present->size == knownGood.size && memcmp(present->data.get(), knownGood.data.get(), present->size) == 0)
         return CurrentValue::Equal;
     return CurrentValue::Different;
 }
@@ -126,7 +113,7 @@ void PlanValue(const wchar_t* line, HKEY key, uint32_t keepExisting, bool keyIsN
 {
     plan->parsed = ParseValueLine(line, plan->knownGood);
     if (!plan->parsed) return;
-    PresentValue present;
+    RegistryValueData present;
     plan->current = keyIsNew ? CurrentValue::Missing : CompareWithCurrent(key, plan->knownGood, &present);
     if (keyIsNew || where.root == nullptr) return;
     if (plan->current == CurrentValue::Missing)
@@ -195,40 +182,35 @@ void RestoreRecord(const KnownGoodRecord& record, const BackupRestoreCalls& call
     bool createdNew = false;
     ScopedRegKey key = OpenRecordKey(record.root, record.keyPath, &createdNew, calls);
     if (!key.IsValid()) return;
-    const size_t count = CountLines(record.valueLines);
     const ValueKey where{record.root, record.keyPath};
-    std::unique_ptr<PlannedValue[]> plan(new (std::nothrow) PlannedValue[count != 0 ? count : 1]);
-    if (!plan) {
-        // No room to read ahead: value by value, each backed up just before
-        // its change.
-        if (createdNew)
-            NoteCreatedKey(record.root, record.keyPath);
-        else
-            BackUpRecordSecurity(record, key.Get());
-        key = ApplyKeySecurity(record.sddl, std::move(key));
-        ValueBlockCursor lines(record.valueLines);
-        for (const wchar_t* line = lines.Next(); line != nullptr; line = lines.Next()) {
-            PlannedValue one;
-            PlanValue(line, key.Get(), record.keepExisting, createdNew, where, &one);
-            ApplyPlannedValue(one, key.Get(), record.keepExisting);
-        }
-        return;
-    }
     // Everything the record replaces is read and backed up first, and goes
-    // to disk in one piece before the key changes. A key the record created
-    // goes as a whole: its first security and values are no state to keep.
-    {
-        RegistryBackupBatch batch;
-        if (createdNew)
-            NoteCreatedKey(record.root, record.keyPath);
-        else
-            BackUpRecordSecurity(record, key.Get());
-        ValueBlockCursor lines(record.valueLines);
-        size_t i = 0;
-        for (const wchar_t* line = lines.Next(); line != nullptr && i < count; line = lines.Next())
-            PlanValue(line, key.Get(), record.keepExisting, createdNew, where, &plan[i++]);
-    }
-    key = ApplyKeySecurity(record.sddl, std::move(key));
-    for (size_t i = 0; i < count; ++i)
-        ApplyPlannedValue(plan[i], key.Get(), record.keepExisting);
+    // to disk in one piece before the key changes; value by value when there
+    // is no memory to read ahead. A key the record created goes as a whole:
+    // its first security and values are no state to keep.
+    const size_t count = CountLines(record.valueLines);
+    std::unique_ptr<PlannedValue[]> ahead(count > 1 ? new (std::nothrow) PlannedValue[count] : nullptr);
+    PlannedValue single;
+    PlannedValue* plan = ahead ? ahead.get() : &single;
+    const size_t room = ahead ? count : 1;
+    ValueBlockCursor lines(record.valueLines);
+    const wchar_t* line = lines.Next();
+    bool securitySet = false;
+    do {
+        size_t planned = 0;
+        {
+            RegistryBackupBatch batch;
+            if (!securitySet && createdNew)
+                NoteCreatedKey(record.root, record.keyPath);
+            else if (!securitySet)
+                BackUpRecordSecurity(record, key.Get());
+            for (; line != nullptr && planned < room; line = lines.Next())
+                PlanValue(line, key.Get(), record.keepExisting, createdNew, where, &plan[planned++]);
+        }
+        if (!securitySet) {
+            key = ApplyKeySecurity(record.sddl, std::move(key));
+            securitySet = true;
+        }
+        for (size_t i = 0; i < planned; ++i)
+            ApplyPlannedValue(plan[i], key.Get(), record.keepExisting);
+    } while (line != nullptr);
 }

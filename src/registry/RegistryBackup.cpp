@@ -92,6 +92,14 @@ bool EndEntry(BackupFile& file)
     return Drain(file) && FlushFileBuffers(file.handle.Get());
 }
 
+// The byte order mark and the script's first line.
+bool WriteScriptStart(BackupFile& file)
+{
+    static const BYTE byteOrderMark[] = {0xFF, 0xFE};
+    return WriteThrough(file, byteOrderMark, sizeof(byteOrderMark)) &&
+           Buffered(&file, kScriptHeader, TextLength(kScriptHeader));
+}
+
 // "Registry backup 2026.12.10 13-04-15.reg", " (n)" before the extension after
 // the first try.
 bool FormName(const SYSTEMTIME& t, int attempt, wchar_t (&name)[MAX_PATH])
@@ -118,11 +126,8 @@ bool CreateBackupFile(BackupFile& file)
         file.handle = ScopedHandle(
             CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                         nullptr));
-        if (file.handle.IsValid()) {
-            static const BYTE byteOrderMark[] = {0xFF, 0xFE};
-            return WriteThrough(file, byteOrderMark, sizeof(byteOrderMark)) &&
-                   Buffered(&file, kScriptHeader, TextLength(kScriptHeader)) && EndEntry(file);
-        }
+        if (file.handle.IsValid())
+            return WriteScriptStart(file) && EndEntry(file);
         const DWORD error = GetLastError();
         const DWORD attributes = GetFileAttributesW(path);
         if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || attributes == INVALID_FILE_ATTRIBUTES ||
@@ -152,17 +157,24 @@ ScriptOutput Output(BackupFile& file)
     return ScriptOutput{Buffered, &file};
 }
 
-// Starts the key's block unless the last entry was in the same key.
-bool EnterKey(BackupFile& file, HKEY root, const wchar_t* subKey)
+// The key's header; the value lines that follow join its block.
+bool StartBlock(BackupFile& file, HKEY root, const wchar_t* subKey)
 {
     const wchar_t* rootName = RegistryRootFullName(root);
-    if (wcscmp(rootName, file.blockRoot) == 0 && _wcsicmp(subKey, file.blockKey) == 0)
-        return true;
     if (!CopyBounded(file.blockRoot, 32, rootName) || !CopyBounded(file.blockKey, kBackupKeyPathCapacity, subKey)) {
         file.blockRoot[0] = L'\0';
         return false;
     }
-    return Buffered(&file, L"\r\n", 2) && WriteScriptKey(Output(file), rootName, subKey, false);
+    return WriteScriptKey(Output(file), rootName, subKey, false);
+}
+
+// Starts the key's block, after an empty line, unless the last entry was in
+// the same key.
+bool EnterKey(BackupFile& file, HKEY root, const wchar_t* subKey)
+{
+    if (wcscmp(RegistryRootFullName(root), file.blockRoot) == 0 && _wcsicmp(subKey, file.blockKey) == 0)
+        return true;
+    return Buffered(&file, L"\r\n", 2) && StartBlock(file, root, subKey);
 }
 
 void Finish(BackupFile& file, bool written)
@@ -305,10 +317,7 @@ bool CompleteFile(BackupFile& file)
         CreateFileW(partial, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.handle.IsValid())
         return false;
-    static const BYTE byteOrderMark[] = {0xFF, 0xFE};
-    bool done = WriteThrough(file, byteOrderMark, sizeof(byteOrderMark)) &&
-                Buffered(&file, kScriptHeader, headerUnits) &&
-                WriteBlocksLastFirst(file, text + headerUnits, units - headerUnits);
+    bool done = WriteScriptStart(file) && WriteBlocksLastFirst(file, text + headerUnits, units - headerUnits);
     size_t deepest = 0;
     for (size_t i = 0; i < file.createdCount; ++i) {
         const size_t depth = KeyDepth(reinterpret_cast<const wchar_t*>(file.created[i].get()));
@@ -344,8 +353,59 @@ bool WidenKeyPath(const char* keyPath, wchar_t (&wide)[kBackupKeyPathCapacity])
     return false;
 }
 
-void BackUpKeySecurityOf(HKEY root, const wchar_t* subKey, HKEY key, PSECURITY_DESCRIPTOR next);
-void NoteCreatedKeyOf(HKEY root, const wchar_t* subKey);
+void BackUpKeySecurityOf(HKEY root, const wchar_t* subKey, HKEY key, PSECURITY_DESCRIPTOR next)
+{
+    BackupFile& state = Backup();
+    if (!state.begun || state.failed)
+        return;
+    HeapBytes present;
+    SECURITY_INFORMATION parts = 0;
+    ScopedLocalMemory presentText;
+    ScopedLocalMemory nextText;
+    ScopedLocalMemory presentCompared;
+    const SECURITY_INFORMATION compared =
+        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    if (!ReadKeySecurity(key, &present, &parts) || !SecurityString(present.get(), parts, &presentText) ||
+        !SecurityString(present.get(), compared, &presentCompared) || !SecurityString(next, compared, &nextText)) {
+        Fail(state);
+        return;
+    }
+    // The same owner, group, DACL and audit entries: nothing is replaced. A
+    // SACL that could not be read is taken to differ.
+    if (wcscmp(static_cast<const wchar_t*>(presentCompared.Get()), static_cast<const wchar_t*>(nextText.Get())) == 0 &&
+        (parts & SACL_SECURITY_INFORMATION) != 0 && SameAuditEntries(present.get(), next))
+        return;
+    BackupFile* file = ReadyFile();
+    if (file == nullptr)
+        return;
+    // The comment belongs to the key's block: a new block starts here.
+    const ScriptOutput out = Output(*file);
+    Finish(*file, Buffered(file, L"\r\n", 2) &&
+                      WriteScriptComment(out, (parts & SACL_SECURITY_INFORMATION) != 0
+                                                  ? L"Security before the run (owner, group, DACL, SACL):"
+                                                  : L"Security before the run (owner, group, DACL):") &&
+                      WriteScriptComment(out, static_cast<const wchar_t*>(presentText.Get())) &&
+                      StartBlock(*file, root, subKey));
+}
+
+void NoteCreatedKeyOf(HKEY root, const wchar_t* subKey)
+{
+    // A created key is a change too: the file exists from here on.
+    BackupFile* ready = ReadyFile();
+    if (ready == nullptr)
+        return;
+    BackupFile& file = *ready;
+    const wchar_t* rootName = RegistryRootFullName(root);
+    const size_t length = TextLength(rootName) + 1 + TextLength(subKey) + 1;
+    HeapBytes key = file.createdCount < kMostCreatedKeys ? AllocateHeapBytes(length * sizeof(wchar_t)) : HeapBytes();
+    wchar_t* text = reinterpret_cast<wchar_t*>(key.get());
+    if (!key || !CopyBounded(text, length, rootName) || !AppendBounded(text, length, L"\\") ||
+        !AppendBounded(text, length, subKey)) {
+        Fail(file);
+        return;
+    }
+    file.created[file.createdCount++] = std::move(key);
+}
 
 }  // namespace
 
@@ -398,65 +458,6 @@ void BackUpMissingValue(HKEY root, const wchar_t* subKey, const wchar_t* name)
     Finish(*file, EnterKey(*file, root, subKey) && WriteScriptRemovedValue(Output(*file), name));
 }
 
-namespace {
-
-void BackUpKeySecurityOf(HKEY root, const wchar_t* subKey, HKEY key, PSECURITY_DESCRIPTOR next)
-{
-    BackupFile& state = Backup();
-    if (!state.begun || state.failed)
-        return;
-    HeapBytes present;
-    SECURITY_INFORMATION parts = 0;
-    ScopedLocalMemory presentText;
-    ScopedLocalMemory nextText;
-    ScopedLocalMemory presentCompared;
-    const SECURITY_INFORMATION compared = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    if (!ReadKeySecurity(key, &present, &parts) || !SecurityString(present.get(), parts, &presentText) ||
-        !SecurityString(present.get(), compared, &presentCompared) || !SecurityString(next, compared, &nextText)) {
-        Fail(state);
-        return;
-    }
-    // The same owner, group, DACL and audit entries: nothing is replaced. A
-    // SACL that could not be read is taken to differ.
-    if (wcscmp(static_cast<const wchar_t*>(presentCompared.Get()), static_cast<const wchar_t*>(nextText.Get())) == 0 &&
-        (parts & SACL_SECURITY_INFORMATION) != 0 && SameAuditEntries(present.get(), next))
-        return;
-    BackupFile* file = ReadyFile();
-    if (file == nullptr)
-        return;
-    const ScriptOutput out = Output(*file);
-    // The comment belongs to the key's block: a new block starts here.
-    file->blockRoot[0] = L'\0';
-    Finish(*file, Buffered(file, L"\r\n", 2) &&
-                      WriteScriptComment(out, (parts & SACL_SECURITY_INFORMATION) != 0
-                                                  ? L"Security before the run (owner, group, DACL, SACL):"
-                                                  : L"Security before the run (owner, group, DACL):") &&
-                      WriteScriptComment(out, static_cast<const wchar_t*>(presentText.Get())) &&
-                      CopyBounded(file->blockRoot, 32, RegistryRootFullName(root)) &&
-                      CopyBounded(file->blockKey, kBackupKeyPathCapacity, subKey) &&
-                      WriteScriptKey(out, RegistryRootFullName(root), subKey, false));
-}
-
-void NoteCreatedKeyOf(HKEY root, const wchar_t* subKey)
-{
-    // A created key is a change too: the file exists from here on.
-    BackupFile* ready = ReadyFile();
-    if (ready == nullptr)
-        return;
-    BackupFile& file = *ready;
-    const wchar_t* rootName = RegistryRootFullName(root);
-    const size_t length = TextLength(rootName) + 1 + TextLength(subKey) + 1;
-    HeapBytes key = file.createdCount < kMostCreatedKeys ? AllocateHeapBytes(length * sizeof(wchar_t)) : HeapBytes();
-    wchar_t* text = reinterpret_cast<wchar_t*>(key.get());
-    if (!key || !CopyBounded(text, length, rootName) || !AppendBounded(text, length, L"\\") ||
-        !AppendBounded(text, length, subKey)) {
-        Fail(file);
-        return;
-    }
-    file.created[file.createdCount++] = std::move(key);
-}
-
-}  // namespace
 
 void BackUpValue(HKEY root, const char* subKey, const wchar_t* name, DWORD type, const BYTE* data, DWORD size)
 {

@@ -1,8 +1,8 @@
 #include "registry/RestartRegistration.h"
 
 #include "logging/Log.h"
-#include "registry/HeapBytes.h"
 #include "registry/RegistryBackup.h"
+#include "registry/RegistryValueRead.h"
 #include "win/BoundedString.h"
 #include "win/ScopedRegKey.h"
 
@@ -23,13 +23,9 @@ const wchar_t kValueName[] = L"TarnvexEVCleaner";
 // into the run's backup before it is replaced.
 void BackUpEarlierRegistration(HKEY key)
 {
-    DWORD type = REG_NONE;
-    DWORD size = 0;
-    if (RegQueryValueExW(key, kValueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-        return;
-    HeapBytes data = AllocateHeapBytes(size);
-    if (data && RegQueryValueExW(key, kValueName, nullptr, &type, data.get(), &size) == ERROR_SUCCESS)
-        BackUpValue(HKEY_CURRENT_USER, kRunOnceKey, kValueName, type, data.get(), size);
+    RegistryValueData earlier;
+    if (ReadRegistryValue(key, kValueName, &earlier) == ERROR_SUCCESS)
+        BackUpValue(HKEY_CURRENT_USER, kRunOnceKey, kValueName, earlier.type, earlier.data.get(), earlier.size);
 }
 
 }  // namespace
