@@ -14,7 +14,7 @@ import wineprefix  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.environ.get("VORN_BUILD_DIR") or os.path.join(ROOT, "build", "test")
-SERVICES = ["BFE", "BITS", "iphlpsvc", "MpsSvc", "SharedAccess", "WinDefend", "wscsvc", "wuauserv"]
+SERVICES = infected_machine.SERVICES[True]  # the Windows 7 family's
 START_NAMES = {"0x0": "boot", "0x1": "system", "0x2": "automatic", "0x3": "manual", "0x4": "disabled"}
 
 

@@ -45,7 +45,7 @@ STORE_ENTRY = "amd64_microsoft-windows-s..s-controlmanager_31bf3856ad364e35_%s_n
 USER_SID = "S-1-5-21-0-0-0-1000"
 BOT_DIRECTORY = "$0f1e2d3c4b5a69788796a5b4c3d2e1f0"
 # Planted in the 32-bit view of a 64-bit prefix (Software\Wow6432Node\Classes).
-WOW64_COM_KEY = r"HKLM\Software\Classes\CLSID\{5839FCA9-774D-42A1-ACDA-D6A79037F57F}\InprocServer32"
+WOW64_COM_KEY = COM_KEYS[0]
 WOW64_COM_VALUE = "C:\\windows\\syswow64\\planted32.dll"
 WOW64_SERVICES_EXE = "v6.1.7601.17515-dyn.exe"
 # Version queries on a file named services.exe must reach the file, not
