@@ -119,7 +119,9 @@ class Lifecycle(unittest.TestCase):
             if m.has_32bit_view:
                 # HKLM\System has one view: 32-bit and 64-bit readers agree.
                 bits = "HKLM\\System\\CurrentControlSet\\Services\\BITS"
-                self.assertEqual(p.reg_value(bits, "Start"), p.reg_value(bits, "Start", view="32"))
+                native = p.reg_value(bits, "Start")
+                self.assertIsNotNone(native)
+                self.assertEqual(native, p.reg_value(bits, "Start", view="32"))
             restoring = run_lines(m.log_text(), 1)
             self.assertTrue(any("Writing value" in line or "Updating value" in line for line in restoring))
 
