@@ -71,7 +71,7 @@ bool DirectoryListing::Take(ListedEntry* entry)
     entry->attributes = fixed.FileAttributes;
     entry->fileId = fixed.FileId.QuadPart;
     const ULONG next = fixed.NextEntryOffset;
-    if (next == 0 || next % 8 != 0 || next > used_ - offset_)
+    if (next == 0 || next % sizeof(ULONG) != 0 || next > used_ - offset_)
         offset_ = used_;
     else
         offset_ += next;
