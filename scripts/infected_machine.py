@@ -181,8 +181,13 @@ class InfectedMachine:
         return {k.lower(): v for k, v in (line.split("\t") for line in out.splitlines() if "\t" in line)}
 
     def backups(self):
+        """In the order of the runs: a run in the same second as the one
+        before names its backup "<time> (2).reg", which sorts before
+        "<time>.reg" by name but after it without the extension."""
         directory = os.path.join(self.prefix.desktop, "RA Ravariv")
-        return sorted(os.path.join(directory, n) for n in os.listdir(directory) if n.startswith("Registry backup "))
+        names = sorted((n for n in os.listdir(directory) if n.startswith("Registry backup ")),
+                       key=lambda n: os.path.splitext(n)[0])
+        return [os.path.join(directory, n) for n in names]
 
     def import_backup(self, path):
         windows_path = "C:\\" + os.path.relpath(path, os.path.join(self.prefix.root, "drive_c")).replace("/", "\\")
