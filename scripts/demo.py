@@ -51,8 +51,9 @@ def start_values(prefix):
 
 def recycle_bin(m):
     """Each account's bot directory and what is below it, with attributes."""
+    listed = malware_files.attributes(m.prefix, m.bot_dirs)
     for bot in m.bot_dirs:
-        found = malware_files.attributes(m.prefix, bot)
+        found = listed[bot.path]
         print("  %s%s" % (bot.path, "" if found else "   (empty)"))
         for name in sorted(found):
             kind = "\\" if os.path.isdir(os.path.join(m.prefix.unix_path(bot.path), *name.split("\\"))) else ""

@@ -120,8 +120,7 @@ class InfectedMachine:
             code, out = self.prefix.reg("add", WOW64_COM_KEY, "/ve", "/d", WOW64_COM_VALUE, "/f", view="32")
             if code != 0:
                 raise RuntimeError("planting the 32-bit view's value failed: " + out)
-        for bot in self.bot_dirs:
-            malware_files.plant_tree(self.prefix, bot, BOT_TREE)
+        malware_files.plant_tree(self.prefix, self.bot_dirs, BOT_TREE)
         self.prefix.plant(self.cleaner, wineprefix.read_bytes(cleaner_exe))
 
     def run_cleaner(self, args=(), answers=(), hold=None):

@@ -60,7 +60,7 @@ def run(prefix, build_dir, cleaner_exe):
     m = infected_machine.InfectedMachine(prefix, build_dir)
     m.infect(cleaner_exe)  # one Wine session until the restart: the pending list waits for it
     bot = m.bot_dirs[0]
-    malware_files.plant_tree(prefix, bot, SWAP_TREE)
+    malware_files.plant_tree(prefix, [bot], SWAP_TREE)
     outside = prefix.unix_path(OUTSIDE)
     for name, content in OUTSIDE_FILES.items():
         prefix.plant(os.path.join(outside, name), content)
