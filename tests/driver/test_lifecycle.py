@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The whole lifecycle of the real cleaner on every supported Windows:
-infect, clean (answered 'y'), restart, the registered restoration run at the
-next logon, and a second restoration run that finds nothing to change."""
+infect, clean (answered 'y', the rootkit's files removed), restart, the
+registered restoration run at the next logon, and a second restoration run
+that finds nothing to change."""
 
 import os
 import re
