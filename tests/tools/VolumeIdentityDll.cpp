@@ -148,8 +148,9 @@ bool ReplaceImport(HMODULE module, const char* function, FARPROC replacement)
          d->Name != 0; ++d) {
         if (lstrcmpiA(reinterpret_cast<const char*>(base + d->Name), "kernel32.dll") != 0)
             continue;
-        const IMAGE_THUNK_DATA* names =
-            reinterpret_cast<const IMAGE_THUNK_DATA*>(base + (d->OriginalFirstThunk ? d->OriginalFirstThunk : d->FirstThunk));
+        // The names, in the table that the loader leaves unchanged.
+        const DWORD namesAt = d->OriginalFirstThunk != 0 ? d->OriginalFirstThunk : d->FirstThunk;
+        const IMAGE_THUNK_DATA* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + namesAt);
         IMAGE_THUNK_DATA* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
         for (; names->u1.AddressOfData != 0; ++names, ++slots) {
             if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))

@@ -178,7 +178,8 @@ int wmain(int argc, wchar_t** argv)
         at = 3;
     }
     if (argc - at < 2) {
-        std::fprintf(stderr, "usage: volume_identity_launcher [--hold <file>] <creation time> <program> [arguments...]\n");
+        std::fprintf(stderr,
+                     "usage: volume_identity_launcher [--hold <file>] <creation time> <program> [arguments...]\n");
         return kLauncherFailed;
     }
     if (!SetEnvironmentVariableW(kCreationTimeVariable, argv[at]))
