@@ -34,17 +34,6 @@ std::string SidString(PSID sid)
     return result;
 }
 
-std::vector<BYTE> TokenInformation(TOKEN_INFORMATION_CLASS kind)
-{
-    std::vector<BYTE> buffer(8192);
-    HANDLE token = nullptr;
-    DWORD size = 0;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
-    const bool read = GetTokenInformation(token, kind, buffer.data(), static_cast<DWORD>(buffer.size()), &size);
-    CloseHandle(token);
-    return read ? buffer : std::vector<BYTE>();
-}
-
 LONG WINAPI ModelSetKeySecurity(HKEY key, SECURITY_INFORMATION parts, PSECURITY_DESCRIPTOR descriptor)
 {
     if ((parts & OWNER_SECURITY_INFORMATION) != 0) {
@@ -98,19 +87,6 @@ LONG WINAPI ModelOpenKeyA(HKEY root, LPCSTR subKey, DWORD options, REGSAM access
 }
 
 }  // namespace
-
-bool TokenMayOwn(PSID owner)
-{
-    const std::vector<BYTE> user = TokenInformation(TokenUser);
-    if (!user.empty() && EqualSid(owner, reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid)) return true;
-    const std::vector<BYTE> groups = TokenInformation(TokenGroups);
-    if (groups.empty()) return false;
-    const TOKEN_GROUPS* list = reinterpret_cast<const TOKEN_GROUPS*>(groups.data());
-    for (DWORD i = 0; i < list->GroupCount; ++i) {
-        if ((list->Groups[i].Attributes & SE_GROUP_OWNER) != 0 && EqualSid(owner, list->Groups[i].Sid)) return true;
-    }
-    return false;
-}
 
 KeySecurityCalls ModelledKeySecurityCalls()
 {

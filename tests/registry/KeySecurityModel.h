@@ -28,6 +28,3 @@ void ModelKeyBeforeLock(HKEY root, const std::wstring& path);
 
 // Forgets refused owners and prepared handles; the restore privilege held.
 void ResetKeySecurityModel();
-
-// Whether the token may take `owner` without SeRestorePrivilege.
-bool TokenMayOwn(PSID owner);
