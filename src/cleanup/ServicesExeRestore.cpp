@@ -181,6 +181,21 @@ bool TakeImageSecurity(const FileSecurityCalls& calls, const char* staged, PSECU
     return file.IsValid() && calls.set(file.Get(), ImageSecurityParts, security) != FALSE;
 }
 
+// Removes a staged copy that will not be moved. Once it has the image's
+// security its DACL may refuse the administrators DELETE (TrustedInstaller's
+// grants them read and execute): an open with backup semantics gets DELETE
+// from SeRestorePrivilege whatever the DACL says.
+void DeleteStagedCopy(const char* staged)
+{
+    if (DeleteFileA(staged))
+        return;
+    ScopedPrivileges restore(L"SeRestorePrivilege");
+    ScopedHandle file(CreateFileA(staged, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_DELETE_ON_CLOSE,
+                                  nullptr));
+}
+
 // Copies the clean store file to a new file beside the image, with the
 // image's security, so that the restart moves the copy and the store keeps
 // its own file.
@@ -194,7 +209,7 @@ bool StageCleanCopy(const FileSecurityCalls& calls, const char* candidate, const
     if (GetTempFileNameA(systemDirectory, StagedCopyPrefix, 0, staged) == 0)
         return false;
     if (!CopyFileA(candidate, staged, FALSE) || !TakeImageSecurity(calls, staged, image.security.get())) {
-        DeleteFileA(staged);
+        DeleteStagedCopy(staged);
         return false;
     }
     return true;
@@ -205,7 +220,7 @@ bool ScheduleReplacement(const char* staged, const char* imagePath)
     FsRedirectionGuard nativeSystemDirectory;
     if (MoveFileExA(staged, imagePath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
         return true;
-    DeleteFileA(staged);
+    DeleteStagedCopy(staged);
     return false;
 }
 
