@@ -14,10 +14,12 @@ LONG SetKeySecurityWithPrivileges(const KeySecurityCalls& calls, HKEY key, SECUR
 
 namespace {
 
-KeySecurityOutcome SetFromDescriptor(const KeySecurityCalls& calls, HKEY key, BOOL converted,
-                                     const ScopedLocalMemory& descriptor, SECURITY_INFORMATION parts)
+template <typename Char, typename Convert>
+KeySecurityOutcome SetFromSddl(const KeySecurityCalls& calls, HKEY key, const Char* sddl, SECURITY_INFORMATION parts,
+                               Convert convert)
 {
-    if (!converted)
+    ScopedLocalMemory descriptor;
+    if (!convert(sddl, SDDL_REVISION_1, descriptor.Receive<PSECURITY_DESCRIPTOR>(), nullptr))
         return KeySecurityOutcome::NotParsed;
     return SetKeySecurityWithPrivileges(calls, key, parts, descriptor.Get()) == ERROR_SUCCESS
                ? KeySecurityOutcome::Set
@@ -29,17 +31,11 @@ KeySecurityOutcome SetFromDescriptor(const KeySecurityCalls& calls, HKEY key, BO
 KeySecurityOutcome SetKeySecurityFromSddl(const KeySecurityCalls& calls, HKEY key, const char* sddl,
                                           SECURITY_INFORMATION parts)
 {
-    ScopedLocalMemory descriptor;
-    const BOOL converted = ConvertStringSecurityDescriptorToSecurityDescriptorA(
-        sddl, SDDL_REVISION_1, descriptor.Receive<PSECURITY_DESCRIPTOR>(), nullptr);
-    return SetFromDescriptor(calls, key, converted, descriptor, parts);
+    return SetFromSddl(calls, key, sddl, parts, ConvertStringSecurityDescriptorToSecurityDescriptorA);
 }
 
 KeySecurityOutcome SetKeySecurityFromSddl(const KeySecurityCalls& calls, HKEY key, const wchar_t* sddl,
                                           SECURITY_INFORMATION parts)
 {
-    ScopedLocalMemory descriptor;
-    const BOOL converted = ConvertStringSecurityDescriptorToSecurityDescriptorW(
-        sddl, SDDL_REVISION_1, descriptor.Receive<PSECURITY_DESCRIPTOR>(), nullptr);
-    return SetFromDescriptor(calls, key, converted, descriptor, parts);
+    return SetFromSddl(calls, key, sddl, parts, ConvertStringSecurityDescriptorToSecurityDescriptorW);
 }

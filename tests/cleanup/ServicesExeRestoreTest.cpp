@@ -356,6 +356,22 @@ protected:
         EXPECT_TRUE(ReadNative(staged[0]) == clean) << "the staged copy is not the clean image";
     }
 
+    // The copy was found and the backup made, then staging or scheduling
+    // failed: nothing is left staged or pending, the image as it was.
+    void ExpectReplacementNotScheduled(const std::vector<std::wstring>& lines, const std::string& candidate)
+    {
+        EXPECT_EQ((std::vector<std::wstring>{
+                      L"info: Current infected services.exe version: 6.1.7601.17514",
+                      LocatedLine(candidate),
+                      L"info: Making backup of current services.exe",
+                      L"info: Failed to schedule replacement of services.exe",
+                  }),
+                  lines);
+        EXPECT_TRUE(PendingRenames().empty());
+        EXPECT_TRUE(StagedCopies().empty());
+        EXPECT_TRUE(infectedBytes_ == ReadNative(ImagePath())) << "image changed";
+    }
+
     static std::wstring LocatedLine(const std::string& candidate)
     {
         return L"info: Located clean services exe: " + Widen(candidate);
@@ -614,16 +630,7 @@ TEST_F(ServicesExeRestoreTest, MoveThatCannotBeScheduledIsAFailure)
         ASSERT_TRUE(readOnly.Restricted());
         EXPECT_FALSE(RestoreServicesExe());
     }
-    EXPECT_EQ((std::vector<std::wstring>{
-                  L"info: Current infected services.exe version: 6.1.7601.17514",
-                  LocatedLine(candidate),
-                  L"info: Making backup of current services.exe",
-                  L"info: Failed to schedule replacement of services.exe",
-              }),
-              capture.Lines());
-    EXPECT_TRUE(PendingRenames().empty());
-    EXPECT_TRUE(StagedCopies().empty());
-    EXPECT_TRUE(infectedBytes_ == ReadNative(ImagePath())) << "image changed";
+    ExpectReplacementNotScheduled(capture.Lines(), candidate);
 }
 
 // CopyFile gives the copy what the system directory gives new files; the
@@ -657,16 +664,7 @@ TEST_F(ServicesExeRestoreTest, ACopyThatCannotTakeTheImagesSecurityFailsTheRepla
 
     LogCapture capture;
     EXPECT_FALSE(RestoreServicesExe(kModelledFileSecurity));
-    EXPECT_EQ((std::vector<std::wstring>{
-                  L"info: Current infected services.exe version: 6.1.7601.17514",
-                  LocatedLine(candidate),
-                  L"info: Making backup of current services.exe",
-                  L"info: Failed to schedule replacement of services.exe",
-              }),
-              capture.Lines());
-    EXPECT_TRUE(PendingRenames().empty());
-    EXPECT_TRUE(StagedCopies().empty());
-    EXPECT_TRUE(infectedBytes_ == ReadNative(ImagePath())) << "image changed";
+    ExpectReplacementNotScheduled(capture.Lines(), candidate);
 }
 
 }  // namespace

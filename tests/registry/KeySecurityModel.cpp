@@ -110,6 +110,11 @@ void ModelKeyBeforeLock(HKEY root, const std::wstring& path)
     State().prepared.push_back({root, path, key});
 }
 
+bool RoutePrivilegesOff()
+{
+    return !TokenPrivilegeEnabled(L"SeTakeOwnershipPrivilege") && !TokenPrivilegeEnabled(L"SeRestorePrivilege");
+}
+
 void ResetKeySecurityModel()
 {
     for (const PreparedKey& key : State().prepared) RegCloseKey(key.handle);

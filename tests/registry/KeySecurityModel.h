@@ -26,5 +26,9 @@ std::vector<std::string> ModelRefusedOwners();
 // (the model hands out duplicates of it with exactly the access asked for).
 void ModelKeyBeforeLock(HKEY root, const std::wstring& path);
 
+// SeTakeOwnershipPrivilege and SeRestorePrivilege are both off again, as the
+// tests leave them before a route that enables them for its call only.
+bool RoutePrivilegesOff();
+
 // Forgets refused owners and prepared handles; the restore privilege held.
 void ResetKeySecurityModel();
