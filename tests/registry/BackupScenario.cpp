@@ -31,13 +31,24 @@ std::wstring Lower(std::wstring text)
     return text;
 }
 
+std::vector<std::wstring> ChildKeys(HKEY key)
+{
+    std::vector<std::wstring> children;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD length = 256;
+        if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            return children;
+        children.push_back(name);
+    }
+}
+
 void ReadTree(HKEY root, const std::wstring& path, RegistryState* state)
 {
     ScopedRegKey key;
     if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, key.Receive()) != ERROR_SUCCESS)
         return;
     std::map<std::wstring, StoredValue>& values = (*state)[Lower(path)];
-    std::vector<std::wstring> children;
     for (DWORD i = 0;; ++i) {
         wchar_t name[16384];
         DWORD length = 16384;
@@ -45,14 +56,7 @@ void ReadTree(HKEY root, const std::wstring& path, RegistryState* state)
             break;
         values[Lower(name)] = ReadStoredValue(root, path, name[0] != L'\0' ? name : nullptr);
     }
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[256];
-        DWORD length = 256;
-        if (RegEnumKeyExW(key.Get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        children.push_back(name);
-    }
-    for (const std::wstring& child : children)
+    for (const std::wstring& child : ChildKeys(key.Get()))
         ReadTree(root, path + L"\\" + child, state);
 }
 
@@ -62,15 +66,7 @@ void ReadSecurity(HKEY root, const std::wstring& path, SecurityState* state)
     if (RegOpenKeyExW(root, path.c_str(), 0, KEY_ENUMERATE_SUB_KEYS | KEY_WOW64_64KEY, key.Receive()) != ERROR_SUCCESS)
         return;
     (*state)[Lower(path)] = KeySecurityString(root, path);
-    std::vector<std::wstring> children;
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[256];
-        DWORD length = 256;
-        if (RegEnumKeyExW(key.Get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        children.push_back(name);
-    }
-    for (const std::wstring& child : children)
+    for (const std::wstring& child : ChildKeys(key.Get()))
         ReadSecurity(root, path + L"\\" + child, state);
 }
 
