@@ -137,6 +137,13 @@ private:
     size_t capacity_ = 0;
 };
 
+struct NamedKey {
+    HKEY key = nullptr;
+    HKEY root = nullptr;
+    wchar_t subKey[kBackupKeyPathCapacity] = L"";
+    wchar_t name[kBackupKeyPathCapacity] = L"";
+};
+
 struct BackupFile {
     bool begun = false;
     bool failed = false;
@@ -152,6 +159,7 @@ struct BackupFile {
     wchar_t blockKey[kBackupKeyPathCapacity] = L"";
     NameList recorded;  // "<key>\n@" (default value), "<key>\n\"<name>" or "<key>\n:" (security)
     NameList created;   // keys the backup removes
+    NamedKey lastNamed;
     int batchDepth = 0;
     RegistryBackupObserver observer = nullptr;
     void* observerContext = nullptr;
@@ -362,13 +370,24 @@ private:
     HeapBytes bytes_;
 };
 
-// The script name of the open key, or failure of the backup.
+// The script name of the open key, or failure of the backup. The values of
+// one key come one after another: the last name serves again for the same
+// handle under the same root and path.
 bool KeyName(BackupFile& file, HKEY key, HKEY root, const wchar_t* subKey, wchar_t (&name)[kBackupKeyPathCapacity])
 {
-    if (RegistryKeyScriptName(key, root, subKey, name, kBackupKeyPathCapacity))
-        return true;
-    Fail(file);
-    return false;
+    NamedKey& last = file.lastNamed;
+    if (key != nullptr && key == last.key && root == last.root && wcscmp(subKey, last.subKey) == 0)
+        return CopyBounded(name, kBackupKeyPathCapacity, last.name);
+    last.key = nullptr;
+    if (!RegistryKeyScriptName(key, root, subKey, name, kBackupKeyPathCapacity)) {
+        Fail(file);
+        return false;
+    }
+    if (CopyBounded(last.subKey, kBackupKeyPathCapacity, subKey) && CopyBounded(last.name, kBackupKeyPathCapacity, name)) {
+        last.key = key;
+        last.root = root;
+    }
+    return true;
 }
 
 // The first state of something in the key, unless the backup holds it
@@ -663,6 +682,7 @@ void BeginRegistryBackup(const SYSTEMTIME& runStart)
     file.blockKey[0] = L'\0';
     file.recorded.Clear();
     file.created.Clear();
+    file.lastNamed.key = nullptr;
 }
 
 void EndRegistryBackup()
