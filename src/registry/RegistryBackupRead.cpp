@@ -366,8 +366,11 @@ BackupReadResult ReadBackupScript(const wchar_t* path, BackupScript* script, siz
                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file.IsValid())
         return BackupReadResult::NotOpened;
-    const DWORD size = GetFileSize(file.Get(), nullptr);
-    if (size == INVALID_FILE_SIZE || size > kLargestBackup)
+    // A file on a disk, of a backup's size: not a pipe, a device or a file
+    // that never ends.
+    DWORD high = 0;
+    const DWORD size = GetFileSize(file.Get(), &high);
+    if (GetFileType(file.Get()) != FILE_TYPE_DISK || size == INVALID_FILE_SIZE || high != 0 || size > kLargestBackup)
         return BackupReadResult::NotABackup;
     HeapBytes bytes = AllocateHeapBytes(size + sizeof(wchar_t));
     DWORD read = 0;
