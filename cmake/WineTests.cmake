@@ -12,10 +12,15 @@ function(_wine_test_environment name)
         ENVIRONMENT "VORN_WINE_BASES=${WINE_BASES_DIR};PYTHONPATH=${CMAKE_SOURCE_DIR}/scripts;VORN_BUILD_DIR=${CMAKE_BINARY_DIR};VORN_PRODUCT_EXE=${PRODUCT_EXE};VORN_OBJDUMP=${CMAKE_OBJDUMP}")
 endfunction()
 
-# add_wine_gtest(name SOURCES ... [LIBS ...] [VERSION win7])
-# A GoogleTest executable started in a fresh prefix of the given version.
+# add_wine_gtest(name SOURCES ... [LIBS ...] [VERSION win7] [NATIVE_SERVICES] [RUNNER script])
+# A GoogleTest executable started in a fresh prefix of the given version;
+# with NATIVE_SERVICES, version queries on services.exe read a planted image.
+# RUNNER takes the place of scripts/run_wine_test.py, with the same arguments.
 function(add_wine_gtest name)
-    cmake_parse_arguments(A "" "VERSION" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(A "NATIVE_SERVICES" "VERSION;RUNNER" "SOURCES;LIBS" ${ARGN})
+    if(NOT A_RUNNER)
+        set(A_RUNNER ${CMAKE_SOURCE_DIR}/scripts/run_wine_test.py)
+    endif()
     if(NOT A_VERSION)
         set(A_VERSION win7)
     endif()
@@ -23,9 +28,13 @@ function(add_wine_gtest name)
     target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
     target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++)
     project_warnings(${name})
+    set(native_services)
+    if(A_NATIVE_SERVICES)
+        set(native_services --native-services)
+    endif()
     add_test(NAME ${name}
-        COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/scripts/run_wine_test.py
-                --version ${A_VERSION} -- $<TARGET_FILE:${name}>)
+        COMMAND ${Python3_EXECUTABLE} ${A_RUNNER}
+                --version ${A_VERSION} ${native_services} -- $<TARGET_FILE:${name}>)
     _wine_test_environment(${name})
 endfunction()
 

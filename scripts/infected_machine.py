@@ -159,7 +159,7 @@ class InfectedMachine:
         for tree in self.touched_keys():
             code, out = self.prefix.reg("export", tree, target, "/y")
             if code != 0:
-                continue
+                raise AssertionError("reg export %s failed (%d): %s" % (tree, code, out))
             text = wineprefix.read_bytes(self.prefix.unix_path(target)).decode("utf-16")
             keys.update(parse_script(text))
         return keys

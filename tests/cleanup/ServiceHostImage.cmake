@@ -90,16 +90,13 @@ add_dependencies(services_exe_check_tests services_exe_fixtures)
 
 # Wine answers version queries on any file named services.exe from its own
 # built-in service manager, which has no version resource; the replacement
-# tests therefore run with services.exe loaded native-first
-# (services_exe_restore_tests.py), which makes the planted images' own
-# version resources visible.
-add_executable(services_exe_restore_tests ${CMAKE_CURRENT_LIST_DIR}/ServicesExeRestoreTest.cpp)
-target_link_libraries(services_exe_restore_tests PRIVATE
-    services_exe_test_files vorn_cleanup vorn_test_support GTest::gtest GTest::gmock GTest::gtest_main)
-target_link_options(services_exe_restore_tests PRIVATE -static -static-libgcc -static-libstdc++)
-project_warnings(services_exe_restore_tests)
+# tests therefore run with services.exe loaded native-first, which makes the
+# planted images' own version resources visible.
+add_wine_gtest(services_exe_restore_tests
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/ServicesExeRestoreTest.cpp
+    LIBS services_exe_test_files vorn_cleanup vorn_test_support
+    NATIVE_SERVICES)
 add_dependencies(services_exe_restore_tests services_exe_fixtures)
-add_python_test(services_exe_restore_tests ${CMAKE_CURRENT_LIST_DIR}/services_exe_restore_tests.py)
 
 # The rename carried out by a restart of the prefix (wineboot -r).
 add_executable(services_exe_probe ${CMAKE_CURRENT_LIST_DIR}/ServicesExeProbe.cpp)

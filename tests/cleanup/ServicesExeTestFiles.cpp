@@ -13,15 +13,27 @@ std::string DirectoryOf(const std::string& path)
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
-}  // namespace
-
-std::string FixtureImagePath(const std::string& fileName)
+std::string ExecutableDirectory()
 {
     char module[MAX_PATH];
     const DWORD length = GetModuleFileNameA(nullptr, module, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
         return std::string();
-    return DirectoryOf(std::string(module, length)) + "\\image-fixtures\\" + fileName;
+    return DirectoryOf(std::string(module, length));
+}
+
+}  // namespace
+
+std::string FixtureImagePath(const std::string& fileName)
+{
+    const std::string directory = ExecutableDirectory();
+    return directory.empty() ? directory : directory + "\\image-fixtures\\" + fileName;
+}
+
+std::string SiblingFixtureImagePath(const std::string& fileName)
+{
+    const std::string directory = ExecutableDirectory();
+    return directory.empty() ? directory : DirectoryOf(directory) + "\\cleanup\\image-fixtures\\" + fileName;
 }
 
 bool ReadFileBytes(const std::string& path, std::string* bytes)

@@ -6,6 +6,9 @@
 
 // <directory of this executable>\image-fixtures\<fileName>
 std::string FixtureImagePath(const std::string& fileName);
+// The same fixture for a test executable of another subsystem:
+// <directory of this executable>\..\cleanup\image-fixtures\<fileName>
+std::string SiblingFixtureImagePath(const std::string& fileName);
 
 // The whole file, or false when it cannot be read.
 bool ReadFileBytes(const std::string& path, std::string* bytes);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cleanup/MalwareFiles.h"
+#include "cleanup/ServicesExeTestFiles.h"
 #include "driver/CleanSystem.h"
 #include "logging/Log.h"
 #include "support/LogCapture.h"
@@ -79,8 +80,78 @@ OSVERSIONINFOEXW Windows7()
     return version;
 }
 
+std::string SystemDirectory()
+{
+    char directory[MAX_PATH];
+    const UINT length = GetSystemDirectoryA(directory, MAX_PATH);
+    return length != 0 && length < MAX_PATH ? std::string(directory) : std::string();
+}
+
+std::string WindowsDirectory()
+{
+    char directory[MAX_PATH];
+    const UINT length = GetWindowsDirectoryA(directory, MAX_PATH);
+    return length != 0 && length < MAX_PATH ? std::string(directory) : std::string();
+}
+
+// An infected services.exe in the native system directory (Wine's own kept
+// aside), a clean copy of its version in the component store, and a run
+// directory holding "RA Ravariv" for the backup: the replacement runs whole.
+class InfectedImageWithCleanCopy {
+public:
+    InfectedImageWithCleanCopy()
+        : image_(SystemDirectory() + "\\services.exe"),
+          stock_(image_ + ".stock"),
+          store_(WindowsDirectory() + "\\winsxs\\x86_microsoft-windows-s..controlmanager_6.1.7601.17514")
+    {
+        char current[MAX_PATH];
+        const DWORD length = GetCurrentDirectoryA(MAX_PATH, current);
+        if (length != 0 && length < MAX_PATH)
+            savedDirectory_ = current;
+        work_ = MakeScratchDirectory("redirection");
+        const std::string infected = ReadFileBytesOrEmpty(SiblingFixtureImagePath("v6.1.7601.17514-nodyn.exe"));
+        FsRedirectionGuard native;
+        ready_ = !savedDirectory_.empty() && !work_.empty() && !infected.empty() &&
+                 CreateDirectoryA((work_ + "\\RA Ravariv").c_str(), nullptr) &&
+                 SetCurrentDirectoryA(work_.c_str()) && MoveFileA(image_.c_str(), stock_.c_str()) &&
+                 WriteFileBytes(image_, infected) && CreateDirectoryA(store_.c_str(), nullptr) &&
+                 PlantCopy(SiblingFixtureImagePath("v6.1.7601.17514-dyn.exe"), store_ + "\\services.exe");
+    }
+    ~InfectedImageWithCleanCopy()
+    {
+        SetCurrentDirectoryA(savedDirectory_.c_str());
+        RemoveTree(work_);
+        RemoveTree(store_);
+        FsRedirectionGuard native;
+        DeleteFileA(image_.c_str());
+        MoveFileA(stock_.c_str(), image_.c_str());
+    }
+    InfectedImageWithCleanCopy(const InfectedImageWithCleanCopy&) = delete;
+    InfectedImageWithCleanCopy& operator=(const InfectedImageWithCleanCopy&) = delete;
+
+    bool Ready() const { return ready_; }
+
+private:
+    const std::string image_;
+    const std::string stock_;
+    const std::string store_;
+    std::string savedDirectory_;
+    std::string work_;
+    bool ready_ = false;
+};
+
+size_t SwitchesBetween(const std::vector<std::wstring>& lines, size_t from, size_t to)
+{
+    size_t switches = 0;
+    for (size_t i = from; i < to && i < lines.size(); ++i)
+        switches += lines[i] == kOff ? 1 : 0;
+    return switches;
+}
+
 TEST(CleaningRedirection, OffOnlyAroundTheServiceHostImageAndOnAgainAtOnce)
 {
+    InfectedImageWithCleanCopy machine;
+    ASSERT_TRUE(machine.Ready());
     RecordingRedirection recorder;
     LogCapture capture;
     wchar_t program[] = L"C:\\cleaner.exe";
@@ -91,8 +162,13 @@ TEST(CleaningRedirection, OffOnlyAroundTheServiceHostImageAndOnAgainAtOnce)
 
     const std::vector<std::wstring> lines = capture.Lines();
     const size_t firstOff = IndexOf(lines, kOff);
+    const size_t infected = IndexOf(lines, L"info: services.exe appears to be infected");
+    const size_t version = IndexOf(lines, L"info: Current infected services.exe version: 6.1.7601.17514");
+    const size_t backup = IndexOf(lines, L"info: Making backup of current services.exe");
+    const size_t restored = IndexOf(lines, L"info: Restored services.exe successfully");
     const size_t removal = IndexOf(lines, L"info: Attempting to remove malware files...");
     ASSERT_LT(firstOff, lines.size()) << "the image was read with redirection on";
+    ASSERT_LT(restored, lines.size()) << "the replacement did not run whole";
     ASSERT_LT(removal, lines.size());
     // Each switch off is followed at once by the switch back: no log line and
     // no other step of the sequence runs in between.
@@ -105,7 +181,11 @@ TEST(CleaningRedirection, OffOnlyAroundTheServiceHostImageAndOnAgainAtOnce)
     // The COM repair before, the identifier and the removal after: all with
     // redirection as Windows set it.
     EXPECT_NE(std::wstring::npos, lines[firstOff - 1].find(L"registry key")) << "COM repair not before the check";
-    EXPECT_LT(firstOff, removal);
+    EXPECT_LE(1u, SwitchesBetween(lines, firstOff, infected)) << "the check";
+    EXPECT_LE(1u, SwitchesBetween(lines, infected, version)) << "the examination of the image";
+    EXPECT_EQ(0u, SwitchesBetween(lines, version, backup)) << "the store search";
+    EXPECT_EQ(3u, SwitchesBetween(lines, backup, restored)) << "the backup, the staged copy and the rename";
+    EXPECT_LT(restored, removal);
     for (size_t i = removal; i < lines.size(); ++i)
         EXPECT_NE(kOff, lines[i]) << i;
     EXPECT_EQ(L"info: Cleaning finished", lines.back());
@@ -121,9 +201,46 @@ bool NtfsVolume(VolumeFacts* facts)
     return true;
 }
 
+const wchar_t kSomeUser[] = L"S-1-5-21-0-0-0-1000";
+
 bool SomeUser(wchar_t* sid)
 {
-    wcscpy(sid, L"S-1-5-21-0-0-0-1000");
+    wcscpy(sid, kSomeUser);
+    return true;
+}
+
+// The recycle-bin directory of the running Windows, as the removal forms it.
+std::wstring RecycleDirectory()
+{
+    wchar_t windows[MAX_PATH];
+    const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    if (length < 3 || length >= MAX_PATH || !GetVersionExW(&version))
+        return std::wstring();
+    return L"\\\\?\\" + std::wstring(windows, 3) + (version.dwMajorVersion >= 6 ? L"$Recycle.Bin" : L"RECYCLER");
+}
+
+// The rootkit's directory below one account directory, holding one file.
+struct PlantedBotDirectory {
+    std::wstring directory;
+    std::wstring file;
+};
+
+bool PlantBotDirectory(const std::wstring& recycle, const wchar_t* sid, const wchar_t* botId,
+                       PlantedBotDirectory* planted)
+{
+    const std::wstring account = recycle + L"\\" + sid;
+    planted->directory = account + L"\\" + botId;
+    planted->file = planted->directory + L"\\payload.dll";
+    CreateDirectoryW(recycle.c_str(), nullptr);
+    CreateDirectoryW(account.c_str(), nullptr);
+    if (!CreateDirectoryW(planted->directory.c_str(), nullptr))
+        return false;
+    const HANDLE file = CreateFileW(planted->file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(file);
     return true;
 }
 
@@ -131,18 +248,30 @@ bool SomeUser(wchar_t* sid)
 // changes (ACL provider) never run with redirection off.
 TEST(CleaningRedirection, IdentifierAndPermissionChangesRunWithRedirectionOn)
 {
+    wchar_t botId[kBotIdCapacity];
+    ASSERT_TRUE(GenerateBotIdWith(NtfsVolume, botId));
+    const std::wstring recycle = RecycleDirectory();
+    ASSERT_FALSE(recycle.empty());
+    PlantedBotDirectory user, system;
+    ASSERT_TRUE(PlantBotDirectory(recycle, kSomeUser, botId, &user));
+    ASSERT_TRUE(PlantBotDirectory(recycle, L"S-1-5-18", botId, &system));
+
     RecordingRedirection recorder;
     LogCapture capture;
     RemoveMalwareFilesWith(NtfsVolume, SomeUser);
 
     const std::vector<std::wstring> lines = capture.Lines();
-    EXPECT_EQ(lines.size(), IndexOf(lines, L"info: Failed to generate BOT ID")) << "no identifier";
-    bool permissionsChanged = false;
-    for (const std::wstring& line : lines) {
+    for (const std::wstring& line : lines)
         EXPECT_NE(kOff, line);
-        permissionsChanged = permissionsChanged || line.find(L"info: Changing file permissions on file") == 0;
+    for (const PlantedBotDirectory* planted : {&user, &system}) {
+        for (const std::wstring& entry : {planted->directory, planted->file}) {
+            EXPECT_LT(IndexOf(lines, L"info: Changing file permissions on file " + entry + L"... success"),
+                      lines.size())
+                << std::string(entry.begin(), entry.end());
+        }
+        EXPECT_LT(IndexOf(lines, L"info: Removing file " + planted->file + L"... success"), lines.size());
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(planted->file.c_str()));
     }
-    EXPECT_TRUE(permissionsChanged);
 }
 
 }  // namespace

@@ -242,8 +242,11 @@ int Verify(uint32_t family)
         ValueBlockCursor lines(record->valueLines);
         while (const wchar_t* line = lines.Next()) {
             ParsedValue expected;
-            if (!ParseValueLine(line, expected))
+            if (!ParseValueLine(line, expected)) {
+                printf("line of %s not parsed: %ls\n", record->keyPath, line);
+                ++differences;
                 continue;
+            }
             ++values;
             DWORD type = 0, size = 0;
             LONG status = RegQueryValueExW(key.Get(), expected.name, nullptr, &type, nullptr, &size);

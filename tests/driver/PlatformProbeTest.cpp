@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
+
 #include "driver/CleanSystem.h"
 #include "driver/PlatformProbe.h"
+#include "win/Wow64.h"
 
 namespace {
 
@@ -122,18 +126,54 @@ TEST(FsRedirectionGuard, DoesNothingWithoutWow64OrWithAMissingEntryPoint)
     EXPECT_EQ(0, RedirectionCalls::reverts);
 }
 
-TEST(FsRedirectionGuard, ARealGuardLeavesTheSystemDirectoryReachable)
+// A file that exists only in the native system directory, planted and removed
+// with redirection switched by the system's own entry points, not the guard.
+class NativeOnlyFile {
+public:
+    explicit NativeOnlyFile(const std::wstring& path) : path_(path), api_(LookUpWow64RedirectionApi())
+    {
+        PVOID old = nullptr;
+        if (api_.disable == nullptr || api_.revert == nullptr || !api_.disable(&old))
+            return;
+        const HANDLE file = CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        planted_ = file != INVALID_HANDLE_VALUE;
+        if (planted_)
+            CloseHandle(file);
+        api_.revert(old);
+    }
+    ~NativeOnlyFile()
+    {
+        PVOID old = nullptr;
+        if (planted_ && api_.disable(&old)) {
+            DeleteFileW(path_.c_str());
+            api_.revert(old);
+        }
+    }
+    bool Planted() const { return planted_; }
+
+private:
+    const std::wstring path_;
+    const Wow64RedirectionApi api_;
+    bool planted_ = false;
+};
+
+TEST(FsRedirectionGuard, ARealGuardShowsTheNativeSystemDirectoryOnlyWhileItLives)
 {
-    // A 32-bit process under WoW64 sees the 64-bit system directory only while
-    // the guard lives; without WoW64 nothing changes.
+    if (!IsWow64()) {
+        std::printf("[ NOTE     ] no WoW64 in this process: one system directory, nothing to tell apart\n");
+        return;
+    }
     wchar_t system[MAX_PATH];
     ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
-    const std::wstring kernel32 = std::wstring(system) + L"\\kernel32.dll";
+    const std::wstring path = std::wstring(system) + L"\\vorn-native-only.tmp";
+    NativeOnlyFile planted(path);
+    ASSERT_TRUE(planted.Planted());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.c_str())) << "redirected before the guard";
     {
         FsRedirectionGuard guard;
-        EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(kernel32.c_str()));
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.c_str())) << "native while the guard lives";
     }
-    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(kernel32.c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.c_str())) << "redirected again after it";
 }
 
 }  // namespace

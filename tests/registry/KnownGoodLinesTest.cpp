@@ -22,6 +22,18 @@ namespace {
 using namespace known_good_view;
 using Bytes = std::vector<uint8_t>;
 
+bool IsLowercaseHexDigit(wchar_t c)
+{
+    return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f');
+}
+
+bool IsLowercaseHexNumber(const std::wstring& digits)
+{
+    for (wchar_t c : digits)
+        if (!IsLowercaseHexDigit(c)) return false;
+    return true;
+}
+
 bool IsCanonicalHexList(const std::wstring& list)
 {
     if (list.empty()) return true;
@@ -30,7 +42,7 @@ bool IsCanonicalHexList(const std::wstring& list)
         const wchar_t c = list[i];
         if (i % 3 == 2) {
             if (c != L',') return false;
-        } else if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'))) {
+        } else if (!IsLowercaseHexDigit(c)) {
             return false;
         }
     }
@@ -59,7 +71,7 @@ TEST(KnownGoodLines, EveryLineParsesInItsCanonicalForm)
                 EXPECT_EQ(std::wstring::npos, data.substr(1, data.size() - 2).find(L'"')) << "no quote inside the text";
             } else if (data.compare(0, 6, L"dword:") == 0) {
                 EXPECT_EQ(14u, data.size());
-                EXPECT_TRUE(IsCanonicalHexList(data.substr(6, 2))) << "eight lowercase digits";
+                EXPECT_TRUE(IsLowercaseHexNumber(data.substr(6))) << "eight lowercase digits";
             } else {
                 const size_t colon = data.find(L':');
                 ASSERT_NE(std::wstring::npos, colon);

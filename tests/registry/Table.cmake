@@ -14,7 +14,8 @@ if(TARGET vorn_registry_data AND TARGET vorn_registry_parser)
 endif()
 add_python_test(registry_known_good_generator_tests ${CMAKE_CURRENT_LIST_DIR}/KnownGoodGeneratorTest.py)
 
-# The restoration pass over each family's records, each in a prefix of its own.
+# The restoration pass over each family's records, each in a prefix of its own,
+# and the registry read back afterwards by reg export.
 if(TARGET vorn_registry AND TARGET vorn_registry_data AND TARGET vorn_test_support)
     set(_known_good_prefixes winxp vista win7 win2003 win2008r2 win2008)
     foreach(family RANGE 5)
@@ -22,7 +23,8 @@ if(TARGET vorn_registry AND TARGET vorn_registry_data AND TARGET vorn_test_suppo
         add_wine_gtest(registry_known_good_restore_family${family}_tests
             SOURCES ${CMAKE_CURRENT_LIST_DIR}/KnownGoodRestoreTest.cpp
             LIBS vorn_registry vorn_registry_data vorn_test_support
-            VERSION ${prefix})
+            VERSION ${prefix}
+            RUNNER ${CMAKE_CURRENT_LIST_DIR}/known_good_readback.py)
         target_compile_definitions(registry_known_good_restore_family${family}_tests PRIVATE KNOWN_GOOD_FAMILY=${family}u)
     endforeach()
 endif()
