@@ -260,7 +260,7 @@ SECURITY_INFORMATION PartsOf(PSECURITY_DESCRIPTOR descriptor)
 
 }  // namespace
 
-LONG SetKeySecurityFromSddl(HKEY root, const wchar_t* subKey, const wchar_t* sddl)
+LONG SetKeySecurityFromSddl(HKEY root, const wchar_t* subKey, const wchar_t* sddl, KeySecuritySet setSecurity)
 {
     ScopedLocalMemory descriptor;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
@@ -279,7 +279,7 @@ LONG SetKeySecurityFromSddl(HKEY root, const wchar_t* subKey, const wchar_t* sdd
     if (opened != ERROR_SUCCESS)
         return opened;
     BackUpKeySecurity(root, subKey, key.Get(), descriptor.Get());
-    return RegSetKeySecurity(key.Get(), parts, descriptor.Get());
+    return setSecurity(key.Get(), parts, descriptor.Get());
 }
 
 UndoOutcome UndoRegistryBackup(const wchar_t* path)

@@ -31,5 +31,9 @@ UndoOutcome UndoRegistryBackup(const wchar_t* path);
 // SeRestorePrivilege (any owner), SeSecurityPrivilege (the SACL) and
 // SeTakeOwnershipPrivilege (WRITE_OWNER on a key whose DACL does not grant it),
 // each enabled for this call only. The present security goes into the run's
-// backup first. ERROR_SUCCESS or the registry's error.
-LONG SetKeySecurityFromSddl(HKEY root, const wchar_t* subKey, const wchar_t* sddl);
+// backup first. ERROR_SUCCESS or the registry's error. setSecurity is the
+// registry call (tests put one in place that enforces the owner and audit
+// list rules Wine does not).
+typedef LONG(WINAPI* KeySecuritySet)(HKEY key, SECURITY_INFORMATION parts, PSECURITY_DESCRIPTOR descriptor);
+LONG SetKeySecurityFromSddl(HKEY root, const wchar_t* subKey, const wchar_t* sddl,
+                            KeySecuritySet setSecurity = RegSetKeySecurity);

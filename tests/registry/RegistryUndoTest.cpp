@@ -9,6 +9,9 @@
 #include "RegistryTestKeys.h"
 #include "support/LogCapture.h"
 #include "win/ScopedHandle.h"
+#include "win/ScopedRegKey.h"
+
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -162,6 +165,56 @@ TEST_F(Undo, RefusesAFileItDidNotWriteOrCannotReadThroughAndChangesNothing)
         EXPECT_EQ(files, directory.Files().size()) << "the refused undo wrote a backup";
     }
     EXPECT_EQ(UndoResult::NotOpened, UndoWithBackup(directory.File(L"missing.reg"), 45).result);
+}
+
+// Windows sets another owner than the caller's user or Administrators only
+// with SeRestorePrivilege enabled (ERROR_INVALID_OWNER otherwise, "Owner of a
+// New Object"), and an audit list only with SeSecurityPrivilege
+// (ERROR_PRIVILEGE_NOT_HELD); Wine accepts both. The stand-in refuses as
+// Windows does.
+LONG WINAPI SetSecurityAsWindows(HKEY key, SECURITY_INFORMATION parts, PSECURITY_DESCRIPTOR descriptor)
+{
+    if ((parts & OWNER_SECURITY_INFORMATION) != 0 && !TokenPrivilegeEnabled(L"SeRestorePrivilege")) {
+        PSID owner = nullptr;
+        BOOL defaulted = FALSE;
+        BYTE admins[SECURITY_MAX_SID_SIZE];
+        DWORD size = sizeof(admins);
+        if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) ||
+            !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size) || !EqualSid(owner, admins))
+            return ERROR_INVALID_OWNER;
+    }
+    if ((parts & SACL_SECURITY_INFORMATION) != 0 && !TokenPrivilegeEnabled(L"SeSecurityPrivilege"))
+        return ERROR_PRIVILEGE_NOT_HELD;
+    return RegSetKeySecurity(key, parts, descriptor);
+}
+
+TEST_F(Undo, KeySecurityIsSetWithThePrivilegesItTakesForThatCallOnly)
+{
+    const std::wstring path = FreshScratchPath(HKEY_LOCAL_MACHINE, L"UndoSecurity");
+    StoreValue(HKEY_LOCAL_MACHINE, path, L"v", REG_DWORD, DwordBytes(1));
+    const char sddl[] = "O:SYG:SYD:(A;;KA;;;BA)(A;;KA;;;SY)S:(AU;SAFA;WDWO;;;BA)";
+    for (const wchar_t* privilege : {L"SeRestorePrivilege", L"SeSecurityPrivilege", L"SeTakeOwnershipPrivilege"})
+        ASSERT_TRUE(SetTokenPrivilege(privilege, false));
+
+    // Without the privileges the model refuses as Windows does: what a tool
+    // that enables none (PowerShell's Set-Acl) meets.
+    {
+        ScopedRegKey key;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0,
+                                               READ_CONTROL | WRITE_DAC | WRITE_OWNER | KEY_WOW64_64KEY,
+                                               key.Receive()));
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor, nullptr));
+        EXPECT_EQ(ERROR_INVALID_OWNER,
+                  SetSecurityAsWindows(key.Get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor));
+        LocalFree(descriptor);
+    }
+
+    const std::wstring wide(sddl, sddl + sizeof(sddl) - 1);
+    EXPECT_EQ(ERROR_SUCCESS, SetKeySecurityFromSddl(HKEY_LOCAL_MACHINE, path.c_str(), wide.c_str(), SetSecurityAsWindows));
+    EXPECT_EQ("O:SYG:SYD:(A;;KA;;;BA)(A;;KA;;;SY)", KeySecurityString(HKEY_LOCAL_MACHINE, path));
+    for (const wchar_t* privilege : {L"SeRestorePrivilege", L"SeSecurityPrivilege", L"SeTakeOwnershipPrivilege"})
+        EXPECT_FALSE(TokenPrivilegeEnabled(privilege)) << Narrow(privilege);
 }
 
 }  // namespace
