@@ -2,7 +2,7 @@
 // The cleaning sequence of both run modes.
 #include <windows.h>
 
-// Exactly one argument, and it is exactly "-r".
+// The command line asks for the restoration run: a lone "-r" (see CommandLine.h).
 bool IsRestorationMode(int argc, wchar_t** argv);
 
 const int CleanSystemDone = 0;

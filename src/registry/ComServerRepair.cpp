@@ -71,9 +71,10 @@ void ReplaceDefaultValue(const wchar_t* newData, HKEY root, const wchar_t* subKe
         return;
     }
     if (current.present)
-        BackUpValue(root, subKey, nullptr, current.value.type, current.value.data.get(), current.value.size);
+        BackUpValue(key.Get(), root, subKey, nullptr, current.value.type, current.value.data.get(),
+                    current.value.size);
     else
-        BackUpMissingValue(root, subKey, nullptr);
+        BackUpMissingValue(key.Get(), root, subKey, nullptr);
 
     const DWORD newBytes = static_cast<DWORD>((wcslen(newData) + 1) * sizeof(wchar_t));
     if (RegSetValueExW(key.Get(), nullptr, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(newData), newBytes) !=

@@ -17,15 +17,19 @@
 
 namespace {
 
-enum class CurrentValue { Missing, Equal, Different };
+enum class CurrentValue { Missing, Equal, Different, Unreadable };
 
 // The registry type is not compared: the same bytes under another type match.
-// A value that cannot be read counts as missing, so that a write is attempted.
-// What it holds now is kept for the backup.
-CurrentValue CompareWithCurrent(HKEY key, const ParsedValue& knownGood, RegistryValueData* present)
+// Only a value that is not there is missing; one that cannot be read is left
+// as it is, since what it holds cannot be backed up. What it holds now is kept
+// for the backup.
+CurrentValue CompareWithCurrent(HKEY key, const ParsedValue& knownGood, RegistryValueData* present, LONG* error)
 {
-    if (ReadRegistryValue(key, knownGood.name, present) != ERROR_SUCCESS)
+    *error = ReadRegistryValue(key, knownGood.name, present);
+    if (*error == ERROR_FILE_NOT_FOUND)
         return CurrentValue::Missing;
+    if (*error != ERROR_SUCCESS)
+        return CurrentValue::Unreadable;
     if (present->size == knownGood.size && memcmp(present->data.get(), knownGood.data.get(), present->size) == 0)
         return CurrentValue::Equal;
     return CurrentValue::Different;
@@ -98,6 +102,7 @@ struct PlannedValue {
     bool parsed = false;
     ParsedValue knownGood;
     CurrentValue current = CurrentValue::Missing;
+    LONG readError = ERROR_SUCCESS;
 };
 
 // keyIsNew: the key was created by this record, so no value can exist yet and
@@ -109,12 +114,14 @@ void PlanValue(const wchar_t* line, HKEY key, uint32_t keepExisting, bool keyIsN
     plan->parsed = ParseValueLine(line, plan->knownGood);
     if (!plan->parsed) return;
     RegistryValueData present;
-    plan->current = keyIsNew ? CurrentValue::Missing : CompareWithCurrent(key, plan->knownGood, &present);
+    plan->current = keyIsNew ? CurrentValue::Missing
+                             : CompareWithCurrent(key, plan->knownGood, &present, &plan->readError);
     if (keyIsNew || where.root == nullptr) return;
     if (plan->current == CurrentValue::Missing)
-        BackUpMissingValue(where.root, where.keyPath, plan->knownGood.name);
+        BackUpMissingValue(key, where.root, where.keyPath, plan->knownGood.name);
     else if (plan->current == CurrentValue::Different && keepExisting == 0)
-        BackUpValue(where.root, where.keyPath, plan->knownGood.name, present.type, present.data.get(), present.size);
+        BackUpValue(key, where.root, where.keyPath, plan->knownGood.name, present.type, present.data.get(),
+                    present.size);
 }
 
 void ApplyPlannedValue(const PlannedValue& plan, HKEY key, uint32_t keepExisting)
@@ -130,6 +137,10 @@ void ApplyPlannedValue(const PlannedValue& plan, HKEY key, uint32_t keepExisting
         break;
     case CurrentValue::Equal:
         LogInfo(L"Value \"%ws\" matches known good one, skipping update", knownGood.name);
+        return;
+    case CurrentValue::Unreadable:
+        LogInfo(L"Failed to read value \"%ws\" (error %ld), left unchanged", knownGood.name,
+                static_cast<long>(plan.readError));
         return;
     case CurrentValue::Different:
         if (keepExisting != 0) {
@@ -174,6 +185,8 @@ void RestoreValue(const wchar_t* line, HKEY key, uint32_t keepExisting)
 
 void RestoreRecord(const KnownGoodRecord& record, const KeySecurityCalls& calls)
 {
+    // A key that is not there is recorded as removed before it is made.
+    BackUpKeyToBeCreated(record.root, record.keyPath);
     bool createdNew = false;
     ScopedRegKey key = OpenRecordKey(record.root, record.keyPath, &createdNew, calls);
     if (!key.IsValid()) return;
@@ -194,9 +207,7 @@ void RestoreRecord(const KnownGoodRecord& record, const KeySecurityCalls& calls)
         size_t planned = 0;
         {
             RegistryBackupBatch batch;
-            if (!securitySet && createdNew)
-                NoteCreatedKey(record.root, record.keyPath);
-            else if (!securitySet)
+            if (!securitySet && !createdNew)
                 BackUpRecordSecurity(record, key.Get());
             for (; line != nullptr && planned < room; line = lines.Next())
                 PlanValue(line, key.Get(), record.keepExisting, createdNew, where, &plan[planned++]);

@@ -2,49 +2,178 @@
 
 #include "logging/Log.h"
 #include "registry/HeapBytes.h"
-#include "registry/RegistryRootNames.h"
+#include "registry/RegistryBackupFormat.h"
+#include "registry/RegistryKeyName.h"
 #include "registry/RegistryScript.h"
+#include "registry/RegistryValueRead.h"
 #include "win/BoundedString.h"
 #include "win/ScopedHandle.h"
 #include "win/ScopedLocalMemory.h"
+#include "win/ScopedRegKey.h"
 
 #include <sddl.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
-#include <utility>
+#include <initializer_list>
+#include <memory>
+#include <new>
+
+const wchar_t kBackupSignature[] = L"; VORNTarnvexEvCleaner registry backup of the run started ";
+const wchar_t kBackupIncompleteLine[] =
+    L"; Incomplete: the run has not ended; every change it made until now is in this file.";
+const wchar_t kBackupCompleteLine[] =
+    L"; Complete: every change of the run is in this file.                                ";
+const wchar_t kBackupEndLine[] = L"; End of the registry backup";
+const wchar_t kBackupSecurityCaption[] = L"; Security before the run (owner, group, DACL, SACL):";
+const wchar_t kBackupSecurityCaptionWithoutSacl[] = L"; Security before the run (owner, group, DACL):";
+
+static_assert(sizeof(kBackupIncompleteLine) == sizeof(kBackupCompleteLine), "the state line is rewritten in place");
 
 namespace {
 
 const wchar_t kBackupDirectory[] = L"RA Ravariv\\";
 // A second run in the same second gets " (2)", and so on.
 const int kMostNamesTried = 100;
-// The known-good tables hold at most 80 keys.
-const size_t kMostCreatedKeys = 256;
 
-// The open file, written through a buffer that goes to disk at the end of
-// every entry.
+// Text waiting for the next write: one WriteFile per write, so that a run
+// that stops leaves whole entries on disk.
+class PendingText {
+public:
+    PendingText() = default;
+    ~PendingText() { free(text_); }
+    PendingText(const PendingText&) = delete;
+    PendingText& operator=(const PendingText&) = delete;
+
+    bool Append(const wchar_t* text, size_t length)
+    {
+        if (length > capacity_ - used_) {
+            size_t wanted = capacity_ != 0 ? capacity_ : 4096;
+            while (wanted - used_ < length) {
+                if (wanted > (static_cast<size_t>(MAXDWORD) / sizeof(wchar_t)) / 2)
+                    return false;
+                wanted *= 2;
+            }
+            wchar_t* grown = static_cast<wchar_t*>(realloc(text_, wanted * sizeof(wchar_t)));
+            if (grown == nullptr)
+                return false;
+            text_ = grown;
+            capacity_ = wanted;
+        }
+        memcpy(text_ + used_, text, length * sizeof(wchar_t));
+        used_ += length;
+        return true;
+    }
+    const wchar_t* Text() const { return text_; }
+    size_t Length() const { return used_; }
+    void Clear() { used_ = 0; }
+    void CutTo(size_t length) { used_ = length < used_ ? length : used_; }
+
+private:
+    wchar_t* text_ = nullptr;
+    size_t used_ = 0;
+    size_t capacity_ = 0;
+};
+
+// Names compared without regard to case, as the registry compares key and
+// value names.
+class NameList {
+public:
+    bool Add(const wchar_t* name)
+    {
+        if (count_ == capacity_) {
+            const size_t wanted = capacity_ != 0 ? capacity_ * 2 : 64;
+            std::unique_ptr<HeapBytes[]> grown(new (std::nothrow) HeapBytes[wanted]);
+            if (!grown)
+                return false;
+            for (size_t i = 0; i < count_; ++i)
+                grown[i] = std::move(items_[i]);
+            items_ = std::move(grown);
+            capacity_ = wanted;
+        }
+        const size_t bytes = (TextLength(name) + 1) * sizeof(wchar_t);
+        HeapBytes copy = AllocateHeapBytes(bytes);
+        if (!copy)
+            return false;
+        memcpy(copy.get(), name, bytes);
+        items_[count_++] = std::move(copy);
+        return true;
+    }
+    bool Contains(const wchar_t* name) const
+    {
+        for (size_t i = 0; i < count_; ++i)
+            if (_wcsicmp(Item(i), name) == 0)
+                return true;
+        return false;
+    }
+    // `key` is one of the names or lies below one of them.
+    bool HoldsKeyOrParentOf(const wchar_t* key) const
+    {
+        for (size_t i = 0; i < count_; ++i) {
+            const size_t length = TextLength(Item(i));
+            if (_wcsnicmp(Item(i), key, length) == 0 && (key[length] == L'\0' || key[length] == L'\\'))
+                return true;
+        }
+        return false;
+    }
+    void Clear()
+    {
+        items_.reset();
+        count_ = capacity_ = 0;
+    }
+    size_t Count() const { return count_; }
+    void CutTo(size_t count)
+    {
+        for (; count_ > count; --count_)
+            items_[count_ - 1].reset();
+    }
+
+private:
+    const wchar_t* Item(size_t i) const { return reinterpret_cast<const wchar_t*>(items_[i].get()); }
+
+    std::unique_ptr<HeapBytes[]> items_;
+    size_t count_ = 0;
+    size_t capacity_ = 0;
+};
+
+struct NamedKey {
+    HKEY key = nullptr;
+    HKEY root = nullptr;
+    wchar_t subKey[kBackupKeyPathCapacity] = L"";
+    wchar_t name[kBackupKeyPathCapacity] = L"";
+};
+
 struct BackupFile {
     bool begun = false;
     bool failed = false;
     SYSTEMTIME start = {};
-    wchar_t name[MAX_PATH] = L"";
-    wchar_t path[MAX_PATH] = L"";  // relative to the run's current directory
+    wchar_t name[MAX_PATH] = L"";         // the final name
+    wchar_t path[MAX_PATH] = L"";         // the final path, relative to the run's current directory
+    wchar_t partialPath[MAX_PATH] = L"";  // the name while the run goes on
     ScopedHandle handle;
-    wchar_t buffer[4096];
-    size_t used = 0;
+    PendingText pending;
+    DWORD writtenBytes = 0;   // what is on disk, in whole entries
+    DWORD stateOffset = 0;    // where the state line starts
     // The key whose block the next value line joins.
-    wchar_t blockRoot[32] = L"";
     wchar_t blockKey[kBackupKeyPathCapacity] = L"";
-    HeapBytes created[kMostCreatedKeys];  // "<root>\<subKey>", wide, in order of creation
-    size_t createdCount = 0;
-    int batchDepth = 0;  // entries wait for the batch's end to reach the disk
+    NameList recorded;  // "<key>\n@" (default value), "<key>\n\"<name>" or "<key>\n:" (security)
+    NameList created;   // keys the backup removes
+    NamedKey lastNamed;
+    int batchDepth = 0;
+    RegistryBackupObserver observer = nullptr;
+    void* observerContext = nullptr;
 };
 
 BackupFile& Backup()
 {
     static BackupFile file;
     return file;
+}
+
+bool Active(const BackupFile& file)
+{
+    return file.begun && !file.failed;
 }
 
 void Fail(BackupFile& file)
@@ -54,32 +183,47 @@ void Fail(BackupFile& file)
     file.failed = true;
 }
 
-bool WriteThrough(BackupFile& file, const void* bytes, DWORD size)
+void Observe(const BackupFile& file)
 {
-    DWORD written = 0;
-    return WriteFile(file.handle.Get(), bytes, size, &written, nullptr) && written == size;
+    if (file.observer != nullptr)
+        file.observer(file.observerContext);
 }
 
-bool Drain(BackupFile& file)
+bool WriteThrough(HANDLE handle, const void* bytes, DWORD size)
 {
-    const DWORD size = static_cast<DWORD>(file.used * sizeof(wchar_t));
-    file.used = 0;
-    return size == 0 || WriteThrough(file, file.buffer, size);
+    DWORD written = 0;
+    return WriteFile(handle, bytes, size, &written, nullptr) && written == size;
 }
 
 bool Buffered(void* context, const wchar_t* text, size_t length)
 {
-    BackupFile& file = *static_cast<BackupFile*>(context);
-    while (length != 0) {
-        if (file.used == sizeof(file.buffer) / sizeof(file.buffer[0]) && !Drain(file))
-            return false;
-        size_t room = sizeof(file.buffer) / sizeof(file.buffer[0]) - file.used;
-        const size_t count = length < room ? length : room;
-        memcpy(file.buffer + file.used, text, count * sizeof(wchar_t));
-        file.used += count;
-        text += count;
-        length -= count;
+    return static_cast<BackupFile*>(context)->pending.Append(text, length);
+}
+
+ScriptOutput Output(BackupFile& file)
+{
+    return ScriptOutput{Buffered, &file};
+}
+
+// What is pending reaches the disk in one write, then is flushed. A write
+// that fails is cut off again, so that the file keeps whole entries only.
+bool WritePending(BackupFile& file)
+{
+    if (file.pending.Length() == 0)
+        return true;
+    Observe(file);
+    const DWORD bytes = static_cast<DWORD>(file.pending.Length() * sizeof(wchar_t));
+    const bool written = bytes <= MAXDWORD - file.writtenBytes &&
+                         WriteThrough(file.handle.Get(), file.pending.Text(), bytes) &&
+                         FlushFileBuffers(file.handle.Get());
+    file.pending.Clear();
+    if (!written) {
+        SetFilePointer(file.handle.Get(), static_cast<LONG>(file.writtenBytes), nullptr, FILE_BEGIN);
+        SetEndOfFile(file.handle.Get());
+        return false;
     }
+    file.writtenBytes += bytes;
+    Observe(file);
     return true;
 }
 
@@ -87,22 +231,12 @@ bool Buffered(void* context, const wchar_t* text, size_t length)
 // at the end of the batch it belongs to.
 bool EndEntry(BackupFile& file)
 {
-    if (file.batchDepth > 0)
-        return true;
-    return Drain(file) && FlushFileBuffers(file.handle.Get());
-}
-
-// The byte order mark and the script's first line.
-bool WriteScriptStart(BackupFile& file)
-{
-    static const BYTE byteOrderMark[] = {0xFF, 0xFE};
-    return WriteThrough(file, byteOrderMark, sizeof(byteOrderMark)) &&
-           Buffered(&file, kScriptHeader, TextLength(kScriptHeader));
+    return file.batchDepth > 0 || WritePending(file);
 }
 
 // "Registry backup 2026.12.10 13-04-15.reg", " (n)" before the extension after
-// the first try.
-bool FormName(const SYSTEMTIME& t, int attempt, wchar_t (&name)[MAX_PATH])
+// the first try; `suffix` goes before the extension too.
+bool FormName(const SYSTEMTIME& t, int attempt, const wchar_t* suffix, wchar_t (&name)[MAX_PATH])
 {
     wchar_t stamp[64];
     if (attempt == 1)
@@ -111,25 +245,63 @@ bool FormName(const SYSTEMTIME& t, int attempt, wchar_t (&name)[MAX_PATH])
         wsprintfW(stamp, L"%04d.%02d.%02d %02d-%02d-%02d (%d)", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
                   t.wSecond, attempt);
     return CopyBounded(name, MAX_PATH, L"Registry backup ") && AppendBounded(name, MAX_PATH, stamp) &&
-           AppendBounded(name, MAX_PATH, L".reg");
+           AppendBounded(name, MAX_PATH, suffix) && AppendBounded(name, MAX_PATH, L".reg");
 }
 
-// A new file, never one that exists: another run's backup gets a sibling;
-// anything but a file in the way fails the backup.
+bool InBackupDirectory(const wchar_t* name, wchar_t (&path)[MAX_PATH])
+{
+    return CopyBounded(path, MAX_PATH, kBackupDirectory) && AppendBounded(path, MAX_PATH, name);
+}
+
+// The byte order mark and the first lines, which say that the backup is
+// incomplete until the end of the run rewrites the state line.
+bool WriteFileStart(BackupFile& file)
+{
+    static const BYTE byteOrderMark[] = {0xFF, 0xFE};
+    const SYSTEMTIME& t = file.start;
+    wchar_t time[64];
+    wsprintfW(time, L"%04d.%02d.%02d %02d:%02d:%02d UTC\r\n", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+              t.wSecond);
+    if (!WriteThrough(file.handle.Get(), byteOrderMark, sizeof(byteOrderMark)))
+        return false;
+    file.writtenBytes = sizeof(byteOrderMark);
+    const bool started = Buffered(&file, kScriptHeader, TextLength(kScriptHeader)) && Buffered(&file, L"\r\n", 2) &&
+                         Buffered(&file, kBackupSignature, TextLength(kBackupSignature)) &&
+                         Buffered(&file, time, TextLength(time));
+    file.stateOffset = file.writtenBytes + static_cast<DWORD>(file.pending.Length() * sizeof(wchar_t));
+    return started && Buffered(&file, kBackupIncompleteLine, TextLength(kBackupIncompleteLine)) &&
+           Buffered(&file, L"\r\n", 2) && WritePending(file);
+}
+
+// A new file, never one that exists, under a name whose final form is free
+// too: another run's backup gets a sibling; anything but a file in the way
+// fails the backup.
 bool CreateBackupFile(BackupFile& file)
 {
     for (int attempt = 1; attempt <= kMostNamesTried; ++attempt) {
-        wchar_t* path = file.path;
-        if (!FormName(file.start, attempt, file.name) || !CopyBounded(path, MAX_PATH, kBackupDirectory) ||
-            !AppendBounded(path, MAX_PATH, file.name))
+        wchar_t partialName[MAX_PATH];
+        if (!FormName(file.start, attempt, L"", file.name) || !InBackupDirectory(file.name, file.path) ||
+            !FormName(file.start, attempt, L" (incomplete)", partialName) ||
+            !InBackupDirectory(partialName, file.partialPath))
             return false;
-        file.handle = ScopedHandle(
-            CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                        nullptr));
-        if (file.handle.IsValid())
-            return WriteScriptStart(file) && EndEntry(file);
+        const DWORD finalAttributes = GetFileAttributesW(file.path);
+        if (finalAttributes != INVALID_FILE_ATTRIBUTES) {
+            if ((finalAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+                return false;
+            continue;
+        }
+        // Shared for deletion: the file is renamed while it is open.
+        file.handle = ScopedHandle(CreateFileW(file.partialPath, GENERIC_READ | GENERIC_WRITE,
+                                               FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                               FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file.handle.IsValid()) {
+            if (!WriteFileStart(file))
+                return false;
+            LogInfo(L"Registry backup (incomplete until the run ends): %ws", partialName);
+            return true;
+        }
         const DWORD error = GetLastError();
-        const DWORD attributes = GetFileAttributesW(path);
+        const DWORD attributes = GetFileAttributesW(file.partialPath);
         if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || attributes == INVALID_FILE_ATTRIBUTES ||
             (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
             return false;
@@ -142,7 +314,7 @@ bool CreateBackupFile(BackupFile& file)
 BackupFile* ReadyFile()
 {
     BackupFile& file = Backup();
-    if (!file.begun || file.failed)
+    if (!Active(file))
         return nullptr;
     if (!file.handle.IsValid() && !CreateBackupFile(file)) {
         file.handle.Close();
@@ -152,45 +324,105 @@ BackupFile* ReadyFile()
     return &file;
 }
 
-ScriptOutput Output(BackupFile& file)
-{
-    return ScriptOutput{Buffered, &file};
-}
-
 // The key's header; the value lines that follow join its block.
-bool StartBlock(BackupFile& file, HKEY root, const wchar_t* subKey)
+bool StartBlock(BackupFile& file, const wchar_t* keyName)
 {
-    const wchar_t* rootName = RegistryRootFullName(root);
-    if (!CopyBounded(file.blockRoot, 32, rootName) || !CopyBounded(file.blockKey, kBackupKeyPathCapacity, subKey)) {
-        file.blockRoot[0] = L'\0';
+    if (!CopyBounded(file.blockKey, kBackupKeyPathCapacity, keyName)) {
+        file.blockKey[0] = L'\0';
         return false;
     }
-    return WriteScriptKey(Output(file), rootName, subKey, false);
+    return WriteScriptKey(Output(file), keyName, false);
 }
 
 // Starts the key's block, after an empty line, unless the last entry was in
 // the same key.
-bool EnterKey(BackupFile& file, HKEY root, const wchar_t* subKey)
+bool EnterKey(BackupFile& file, const wchar_t* keyName)
 {
-    if (wcscmp(RegistryRootFullName(root), file.blockRoot) == 0 && _wcsicmp(subKey, file.blockKey) == 0)
+    if (file.blockKey[0] != L'\0' && _wcsicmp(keyName, file.blockKey) == 0)
         return true;
-    return Buffered(&file, L"\r\n", 2) && StartBlock(file, root, subKey);
+    return Buffered(&file, L"\r\n", 2) && StartBlock(file, keyName);
 }
 
 void Finish(BackupFile& file, bool written)
 {
     if (!written || !EndEntry(file)) {
-        file.blockRoot[0] = L'\0';
+        file.blockKey[0] = L'\0';
         Fail(file);
     }
 }
 
-size_t KeyDepth(const wchar_t* key)
+// "<key>\n" and a tag: what `recorded` holds for one value or a key's security.
+class RecordName {
+public:
+    RecordName(const wchar_t* key, const wchar_t* tag, const wchar_t* valueName)
+    {
+        const size_t length = TextLength(key) + 2 + (valueName != nullptr ? TextLength(valueName) : 0) + 1;
+        bytes_ = AllocateHeapBytes(length * sizeof(wchar_t));
+        wchar_t* text = reinterpret_cast<wchar_t*>(bytes_.get());
+        if (!bytes_ || !CopyBounded(text, length, key) || !AppendBounded(text, length, L"\n") ||
+            !AppendBounded(text, length, tag) ||
+            (valueName != nullptr && !AppendBounded(text, length, valueName)))
+            bytes_.reset();
+    }
+    const wchar_t* Text() const { return reinterpret_cast<const wchar_t*>(bytes_.get()); }
+
+private:
+    HeapBytes bytes_;
+};
+
+// The script name of the open key, or failure of the backup. The values of
+// one key come one after another: the last name serves again for the same
+// handle under the same root and path.
+bool KeyName(BackupFile& file, HKEY key, HKEY root, const wchar_t* subKey, wchar_t (&name)[kBackupKeyPathCapacity])
 {
-    size_t depth = 0;
-    for (; *key != L'\0'; ++key)
-        depth += *key == L'\\' ? 1 : 0;
-    return depth;
+    NamedKey& last = file.lastNamed;
+    if (key != nullptr && key == last.key && root == last.root && wcscmp(subKey, last.subKey) == 0)
+        return CopyBounded(name, kBackupKeyPathCapacity, last.name);
+    last.key = nullptr;
+    if (!RegistryKeyScriptName(key, root, subKey, name, kBackupKeyPathCapacity)) {
+        Fail(file);
+        return false;
+    }
+    if (CopyBounded(last.subKey, kBackupKeyPathCapacity, subKey) && CopyBounded(last.name, kBackupKeyPathCapacity, name)) {
+        last.key = key;
+        last.root = root;
+    }
+    return true;
+}
+
+// The first state of something in the key, unless the backup holds it
+// already: a key the run created goes as a whole, a value or a key's security
+// once.
+bool FirstTime(BackupFile& file, const wchar_t* keyName, const RecordName& record)
+{
+    if (record.Text() == nullptr) {
+        Fail(file);
+        return false;
+    }
+    return !file.created.HoldsKeyOrParentOf(keyName) && !file.recorded.Contains(record.Text());
+}
+
+bool Remember(BackupFile& file, const RecordName& record)
+{
+    return file.recorded.Add(record.Text());
+}
+
+void BackUpValueOf(HKEY key, HKEY root, const wchar_t* subKey, const wchar_t* name, bool present, DWORD type,
+                   const BYTE* data, DWORD size)
+{
+    BackupFile& state = Backup();
+    wchar_t keyName[kBackupKeyPathCapacity];
+    if (!Active(state) || !KeyName(state, key, root, subKey, keyName))
+        return;
+    const RecordName record(keyName, name == nullptr ? L"@" : L"\"", name);
+    if (!FirstTime(state, keyName, record))
+        return;
+    BackupFile* file = ReadyFile();
+    if (file == nullptr)
+        return;
+    const ScriptOutput out = Output(*file);
+    Finish(*file, Remember(*file, record) && EnterKey(*file, keyName) &&
+                      (present ? WriteScriptValue(out, name, type, data, size) : WriteScriptRemovedValue(out, name)));
 }
 
 // The SDDL of what `descriptor` holds of owner, group, DACL and SACL.
@@ -258,85 +490,151 @@ bool ReadKeySecurity(HKEY key, HeapBytes* descriptor, SECURITY_INFORMATION* part
     return false;
 }
 
-// The file as written during the run, after its byte order mark; empty on
-// failure.
-HeapBytes ReadBack(BackupFile& file, size_t* units)
+// The comment with the key's present security and the key's header: a new
+// block starts here. next null: recorded whatever it is.
+bool WriteSecurityEntry(BackupFile& state, HKEY key, const wchar_t* keyName, PSECURITY_DESCRIPTOR next)
 {
-    const DWORD size = GetFileSize(file.handle.Get(), nullptr);
-    if (size == INVALID_FILE_SIZE || size < 2 || SetFilePointer(file.handle.Get(), 2, nullptr, FILE_BEGIN) != 2)
-        return HeapBytes();
-    HeapBytes text = AllocateHeapBytes(size - 2);
-    DWORD read = 0;
-    if (!text || !ReadFile(file.handle.Get(), text.get(), size - 2, &read, nullptr) || read != size - 2)
-        return HeapBytes();
-    *units = read / sizeof(wchar_t);
-    return text;
-}
-
-bool IsLineEnd(const wchar_t* text, size_t at, size_t units)
-{
-    return at + 1 < units && text[at] == L'\r' && text[at + 1] == L'\n';
-}
-
-// Writes the blocks of body (each one an empty line, then an optional comment,
-// the key header and value lines) last first.
-bool WriteBlocksLastFirst(BackupFile& file, const wchar_t* body, size_t units)
-{
-    size_t end = units;
-    for (size_t at = units; at-- > 0;) {
-        // A block starts at the line end that follows another one.
-        const bool blockStart = IsLineEnd(body, at, units) && (at == 0 || (at >= 2 && IsLineEnd(body, at - 2, units)));
-        if (!blockStart)
-            continue;
-        if (!Buffered(&file, body + at, end - at))
-            return false;
-        end = at;
-    }
-    return end == 0;
-}
-
-// The file's final form, written beside it and moved over it: the blocks last
-// first, so that importing puts back the state before a value's first change
-// when the run reached it twice (HKCR and HKLM\Software\Classes are one key),
-// then the created keys, deepest first, so that importing removes exactly them
-// after every value is back.
-bool CompleteFile(BackupFile& file)
-{
-    size_t units = 0;
-    if (!EndEntry(file))
-        return false;
-    const HeapBytes written = ReadBack(file, &units);
-    const wchar_t* text = reinterpret_cast<const wchar_t*>(written.get());
-    const size_t headerUnits = TextLength(kScriptHeader);
-    if (!written || units < headerUnits || memcmp(text, kScriptHeader, headerUnits * sizeof(wchar_t)) != 0)
-        return false;
-    wchar_t partial[MAX_PATH];
-    if (!CopyBounded(partial, MAX_PATH, file.path) || !AppendBounded(partial, MAX_PATH, L".partial"))
-        return false;
-    file.handle = ScopedHandle(
-        CreateFileW(partial, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.handle.IsValid())
-        return false;
-    bool done = WriteScriptStart(file) && WriteBlocksLastFirst(file, text + headerUnits, units - headerUnits);
-    size_t deepest = 0;
-    for (size_t i = 0; i < file.createdCount; ++i) {
-        const size_t depth = KeyDepth(reinterpret_cast<const wchar_t*>(file.created[i].get()));
-        deepest = depth > deepest ? depth : deepest;
-    }
-    for (size_t depth = deepest + 1; done && depth-- > 0;) {
-        for (size_t i = file.createdCount; done && i-- > 0;) {
-            const wchar_t* key = reinterpret_cast<const wchar_t*>(file.created[i].get());
-            if (KeyDepth(key) == depth)
-                done = Buffered(&file, L"\r\n[-", 4) && Buffered(&file, key, TextLength(key)) &&
-                       Buffered(&file, L"]\r\n", 3);
-        }
-    }
-    done = done && EndEntry(file);
-    file.handle.Close();
-    if (done && MoveFileExW(partial, file.path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    const RecordName record(keyName, L":", nullptr);
+    if (!FirstTime(state, keyName, record))
         return true;
-    DeleteFileW(partial);
-    return false;
+    HeapBytes present;
+    SECURITY_INFORMATION parts = 0;
+    ScopedLocalMemory presentText;
+    if (!ReadKeySecurity(key, &present, &parts) || !SecurityString(present.get(), parts, &presentText))
+        return false;
+    if (next != nullptr) {
+        // The same owner, group, DACL and audit entries: nothing is replaced.
+        // A SACL that could not be read is taken to differ.
+        const SECURITY_INFORMATION compared =
+            OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+        ScopedLocalMemory presentCompared;
+        ScopedLocalMemory nextText;
+        if (!SecurityString(present.get(), compared, &presentCompared) || !SecurityString(next, compared, &nextText))
+            return false;
+        if (wcscmp(static_cast<const wchar_t*>(presentCompared.Get()), static_cast<const wchar_t*>(nextText.Get())) ==
+                0 &&
+            (parts & SACL_SECURITY_INFORMATION) != 0 && SameAuditEntries(present.get(), next))
+            return true;
+    }
+    BackupFile* file = ReadyFile();
+    if (file == nullptr)
+        return true;
+    const wchar_t* caption =
+        (parts & SACL_SECURITY_INFORMATION) != 0 ? kBackupSecurityCaption : kBackupSecurityCaptionWithoutSacl;
+    const wchar_t* text = static_cast<const wchar_t*>(presentText.Get());
+    return Remember(*file, record) && Buffered(file, L"\r\n", 2) && Buffered(file, caption, TextLength(caption)) &&
+           Buffered(file, L"\r\n", 2) && WriteScriptComment(Output(*file), text) && StartBlock(*file, keyName);
+}
+
+void BackUpKeySecurityOf(HKEY root, const wchar_t* subKey, HKEY key, PSECURITY_DESCRIPTOR next)
+{
+    BackupFile& state = Backup();
+    wchar_t keyName[kBackupKeyPathCapacity];
+    if (!Active(state) || !KeyName(state, key, root, subKey, keyName))
+        return;
+    if (!WriteSecurityEntry(state, key, keyName, next)) {
+        Fail(state);
+        return;
+    }
+    if (state.handle.IsValid() && !state.failed)
+        Finish(state, true);
+}
+
+// The key or, when it does not exist, its outermost missing parent; false
+// when the key exists. Only "not found" counts as missing.
+bool OutermostMissingKey(HKEY root, const wchar_t* subKey, wchar_t (&missing)[kBackupKeyPathCapacity],
+                         wchar_t (&existingName)[kBackupKeyPathCapacity])
+{
+    wchar_t path[kBackupKeyPathCapacity];
+    if (!CopyBounded(path, kBackupKeyPathCapacity, subKey))
+        return false;
+    bool found = false;
+    for (;;) {
+        ScopedRegKey key;
+        const LONG result = RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.Receive());
+        if (result != ERROR_FILE_NOT_FOUND) {
+            // The parent of the outermost missing key: its own name, then the
+            // missing key's name below it.
+            if (!found)
+                return false;
+            const wchar_t* rest = missing + TextLength(path) + 1;
+            return (result == ERROR_SUCCESS
+                        ? RegistryKeyScriptName(key.Get(), root, path, existingName, kBackupKeyPathCapacity)
+                        : RegistryKeyScriptNameOf(root, path, existingName, kBackupKeyPathCapacity)) &&
+                   AppendBounded(existingName, kBackupKeyPathCapacity, L"\\") &&
+                   AppendBounded(existingName, kBackupKeyPathCapacity, rest);
+        }
+        found = true;
+        wmemcpy(missing, path, kBackupKeyPathCapacity);
+        wchar_t* slash = wcsrchr(path, L'\\');
+        if (slash == nullptr) {
+            // Missing right below the root.
+            return RegistryKeyScriptNameOf(root, path, existingName, kBackupKeyPathCapacity);
+        }
+        *slash = L'\0';
+    }
+}
+
+void BackUpKeyToBeCreatedOf(HKEY root, const wchar_t* subKey)
+{
+    BackupFile& state = Backup();
+    if (!Active(state))
+        return;
+    wchar_t missing[kBackupKeyPathCapacity];
+    wchar_t keyName[kBackupKeyPathCapacity];
+    if (!OutermostMissingKey(root, subKey, missing, keyName) || state.created.HoldsKeyOrParentOf(keyName))
+        return;
+    BackupFile* file = ReadyFile();
+    if (file == nullptr)
+        return;
+    file->blockKey[0] = L'\0';
+    Finish(*file, file->created.Add(keyName) && Buffered(file, L"\r\n", 2) &&
+                      WriteScriptKey(Output(*file), keyName, true));
+}
+
+// One key of a tree to be removed: security and every value, then its
+// subkeys.
+bool BackUpTree(BackupFile& file, HKEY key, const wchar_t* keyName)
+{
+    if (!WriteSecurityEntry(file, key, keyName, nullptr) || !EnterKey(file, keyName))
+        return false;
+    const DWORD nameCapacity = 16384;
+    std::unique_ptr<wchar_t[]> name(new (std::nothrow) wchar_t[nameCapacity]);
+    if (!name)
+        return false;
+    for (DWORD index = 0;; ++index) {
+        DWORD length = nameCapacity;
+        const LONG listed = RegEnumValueW(key, index, name.get(), &length, nullptr, nullptr, nullptr, nullptr);
+        if (listed == ERROR_NO_MORE_ITEMS)
+            break;
+        RegistryValueData value;
+        if (listed != ERROR_SUCCESS || ReadRegistryValue(key, name.get(), &value) != ERROR_SUCCESS)
+            return false;
+        const wchar_t* valueName = name[0] == L'\0' ? nullptr : name.get();
+        const RecordName record(keyName, valueName == nullptr ? L"@" : L"\"", valueName);
+        if (record.Text() == nullptr)
+            return false;
+        if (!file.recorded.Contains(record.Text()) &&
+            !(Remember(file, record) &&
+              WriteScriptValue(Output(file), valueName, value.type, value.data.get(), value.size)))
+            return false;
+    }
+    for (DWORD index = 0;; ++index) {
+        DWORD length = 256;
+        const LONG listed = RegEnumKeyExW(key, index, name.get(), &length, nullptr, nullptr, nullptr, nullptr);
+        if (listed == ERROR_NO_MORE_ITEMS)
+            return true;
+        ScopedRegKey child;
+        wchar_t childName[kBackupKeyPathCapacity];
+        if (listed != ERROR_SUCCESS ||
+            (RegOpenKeyExW(key, name.get(), 0, KEY_READ | ACCESS_SYSTEM_SECURITY | KEY_WOW64_64KEY,
+                           child.Receive()) != ERROR_SUCCESS &&
+             RegOpenKeyExW(key, name.get(), 0, KEY_READ | KEY_WOW64_64KEY, child.Receive()) != ERROR_SUCCESS) ||
+            !CopyBounded(childName, kBackupKeyPathCapacity, keyName) ||
+            !AppendBounded(childName, kBackupKeyPathCapacity, L"\\") ||
+            !AppendBounded(childName, kBackupKeyPathCapacity, name.get()) || !BackUpTree(file, child.Get(), childName))
+            return false;
+    }
 }
 
 // The table's narrow key path as the backup's wide one; a path that does not
@@ -344,7 +642,7 @@ bool CompleteFile(BackupFile& file)
 bool WidenKeyPath(const char* keyPath, wchar_t (&wide)[kBackupKeyPathCapacity])
 {
     BackupFile& file = Backup();
-    if (!file.begun || file.failed)
+    if (!Active(file))
         return false;
     if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, keyPath, -1, wide, static_cast<int>(kBackupKeyPathCapacity)) >
         0)
@@ -353,58 +651,20 @@ bool WidenKeyPath(const char* keyPath, wchar_t (&wide)[kBackupKeyPathCapacity])
     return false;
 }
 
-void BackUpKeySecurityOf(HKEY root, const wchar_t* subKey, HKEY key, PSECURITY_DESCRIPTOR next)
+// The end line, the final name, then the state line rewritten in place: a
+// file under its final name always ends with the end line.
+bool CompleteFile(BackupFile& file)
 {
-    BackupFile& state = Backup();
-    if (!state.begun || state.failed)
-        return;
-    HeapBytes present;
-    SECURITY_INFORMATION parts = 0;
-    ScopedLocalMemory presentText;
-    ScopedLocalMemory nextText;
-    ScopedLocalMemory presentCompared;
-    const SECURITY_INFORMATION compared =
-        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    if (!ReadKeySecurity(key, &present, &parts) || !SecurityString(present.get(), parts, &presentText) ||
-        !SecurityString(present.get(), compared, &presentCompared) || !SecurityString(next, compared, &nextText)) {
-        Fail(state);
-        return;
-    }
-    // The same owner, group, DACL and audit entries: nothing is replaced. A
-    // SACL that could not be read is taken to differ.
-    if (wcscmp(static_cast<const wchar_t*>(presentCompared.Get()), static_cast<const wchar_t*>(nextText.Get())) == 0 &&
-        (parts & SACL_SECURITY_INFORMATION) != 0 && SameAuditEntries(present.get(), next))
-        return;
-    BackupFile* file = ReadyFile();
-    if (file == nullptr)
-        return;
-    // The comment belongs to the key's block: a new block starts here.
-    const ScriptOutput out = Output(*file);
-    Finish(*file, Buffered(file, L"\r\n", 2) &&
-                      WriteScriptComment(out, (parts & SACL_SECURITY_INFORMATION) != 0
-                                                  ? L"Security before the run (owner, group, DACL, SACL):"
-                                                  : L"Security before the run (owner, group, DACL):") &&
-                      WriteScriptComment(out, static_cast<const wchar_t*>(presentText.Get())) &&
-                      StartBlock(*file, root, subKey));
-}
-
-void NoteCreatedKeyOf(HKEY root, const wchar_t* subKey)
-{
-    // A created key is a change too: the file exists from here on.
-    BackupFile* ready = ReadyFile();
-    if (ready == nullptr)
-        return;
-    BackupFile& file = *ready;
-    const wchar_t* rootName = RegistryRootFullName(root);
-    const size_t length = TextLength(rootName) + 1 + TextLength(subKey) + 1;
-    HeapBytes key = file.createdCount < kMostCreatedKeys ? AllocateHeapBytes(length * sizeof(wchar_t)) : HeapBytes();
-    wchar_t* text = reinterpret_cast<wchar_t*>(key.get());
-    if (!key || !CopyBounded(text, length, rootName) || !AppendBounded(text, length, L"\\") ||
-        !AppendBounded(text, length, subKey)) {
-        Fail(file);
-        return;
-    }
-    file.created[file.createdCount++] = std::move(key);
+    if (!Buffered(&file, L"\r\n", 2) || !Buffered(&file, kBackupEndLine, TextLength(kBackupEndLine)) ||
+        !Buffered(&file, L"\r\n", 2) || !WritePending(file))
+        return false;
+    if (!MoveFileExW(file.partialPath, file.path, MOVEFILE_WRITE_THROUGH))
+        return false;
+    return SetFilePointer(file.handle.Get(), static_cast<LONG>(file.stateOffset), nullptr, FILE_BEGIN) ==
+               file.stateOffset &&
+           WriteThrough(file.handle.Get(), kBackupCompleteLine, static_cast<DWORD>(TextLength(kBackupCompleteLine) *
+                                                                                   sizeof(wchar_t))) &&
+           FlushFileBuffers(file.handle.Get());
 }
 
 }  // namespace
@@ -417,11 +677,12 @@ void BeginRegistryBackup(const SYSTEMTIME& runStart)
     file.failed = false;
     file.start = runStart;
     file.name[0] = L'\0';
-    file.used = 0;
-    file.blockRoot[0] = L'\0';
-    for (size_t i = 0; i < file.createdCount; ++i)
-        file.created[i].reset();
-    file.createdCount = 0;
+    file.pending.Clear();
+    file.writtenBytes = 0;
+    file.blockKey[0] = L'\0';
+    file.recorded.Clear();
+    file.created.Clear();
+    file.lastNamed.key = nullptr;
 }
 
 void EndRegistryBackup()
@@ -434,43 +695,39 @@ void EndRegistryBackup()
         file.handle.Close();
         return;
     }
-    if (!CompleteFile(file)) {
-        file.handle.Close();
+    const bool completed = CompleteFile(file);
+    file.handle.Close();
+    if (!completed) {
         Fail(file);
         return;
     }
     LogInfo(L"Registry backup: %ws", file.name);
 }
 
-void BackUpValue(HKEY root, const wchar_t* subKey, const wchar_t* name, DWORD type, const BYTE* data, DWORD size)
+void BackUpValue(HKEY key, HKEY root, const wchar_t* subKey, const wchar_t* name, DWORD type, const BYTE* data,
+                 DWORD size)
 {
-    BackupFile* file = ReadyFile();
-    if (file == nullptr)
-        return;
-    Finish(*file, EnterKey(*file, root, subKey) && WriteScriptValue(Output(*file), name, type, data, size));
+    BackUpValueOf(key, root, subKey, name, true, type, data, size);
 }
 
-void BackUpMissingValue(HKEY root, const wchar_t* subKey, const wchar_t* name)
+void BackUpMissingValue(HKEY key, HKEY root, const wchar_t* subKey, const wchar_t* name)
 {
-    BackupFile* file = ReadyFile();
-    if (file == nullptr)
-        return;
-    Finish(*file, EnterKey(*file, root, subKey) && WriteScriptRemovedValue(Output(*file), name));
+    BackUpValueOf(key, root, subKey, name, false, REG_NONE, nullptr, 0);
 }
 
-
-void BackUpValue(HKEY root, const char* subKey, const wchar_t* name, DWORD type, const BYTE* data, DWORD size)
+void BackUpValue(HKEY key, HKEY root, const char* subKey, const wchar_t* name, DWORD type, const BYTE* data,
+                 DWORD size)
 {
     wchar_t wide[kBackupKeyPathCapacity];
     if (WidenKeyPath(subKey, wide))
-        BackUpValue(root, wide, name, type, data, size);
+        BackUpValue(key, root, wide, name, type, data, size);
 }
 
-void BackUpMissingValue(HKEY root, const char* subKey, const wchar_t* name)
+void BackUpMissingValue(HKEY key, HKEY root, const char* subKey, const wchar_t* name)
 {
     wchar_t wide[kBackupKeyPathCapacity];
     if (WidenKeyPath(subKey, wide))
-        BackUpMissingValue(root, wide, name);
+        BackUpMissingValue(key, root, wide, name);
 }
 
 void BackUpKeySecurity(HKEY root, const char* subKey, HKEY key, PSECURITY_DESCRIPTOR next)
@@ -480,11 +737,45 @@ void BackUpKeySecurity(HKEY root, const char* subKey, HKEY key, PSECURITY_DESCRI
         BackUpKeySecurityOf(root, wide, key, next);
 }
 
-void NoteCreatedKey(HKEY root, const char* subKey)
+void BackUpKeySecurity(HKEY root, const wchar_t* subKey, HKEY key, PSECURITY_DESCRIPTOR next)
+{
+    BackUpKeySecurityOf(root, subKey, key, next);
+}
+
+void BackUpKeyToBeCreated(HKEY root, const char* subKey)
 {
     wchar_t wide[kBackupKeyPathCapacity];
     if (WidenKeyPath(subKey, wide))
-        NoteCreatedKeyOf(root, wide);
+        BackUpKeyToBeCreatedOf(root, wide);
+}
+
+void BackUpKeyToBeCreated(HKEY root, const wchar_t* subKey)
+{
+    BackUpKeyToBeCreatedOf(root, subKey);
+}
+
+bool BackUpKeyBeforeRemoval(HKEY key, HKEY root, const wchar_t* subKey)
+{
+    BackupFile& state = Backup();
+    wchar_t keyName[kBackupKeyPathCapacity];
+    if (!Active(state) || !KeyName(state, key, root, subKey, keyName))
+        return true;
+    if (state.created.HoldsKeyOrParentOf(keyName))
+        return true;
+    if (ReadyFile() == nullptr)
+        return true;
+    // Whole or not at all: nothing of a tree that cannot be read whole
+    // reaches the disk, and the key stays.
+    const size_t pendingBefore = state.pending.Length();
+    const size_t recordedBefore = state.recorded.Count();
+    if (!BackUpTree(state, key, keyName)) {
+        state.pending.CutTo(pendingBefore);
+        state.recorded.CutTo(recordedBefore);
+        state.blockKey[0] = L'\0';
+        return false;
+    }
+    Finish(state, true);
+    return true;
 }
 
 RegistryBackupBatch::RegistryBackupBatch()
@@ -497,4 +788,10 @@ RegistryBackupBatch::~RegistryBackupBatch()
     BackupFile& file = Backup();
     if (--file.batchDepth == 0 && file.handle.IsValid() && !file.failed && !EndEntry(file))
         Fail(file);
+}
+
+void SetRegistryBackupObserver(RegistryBackupObserver observer, void* context)
+{
+    Backup().observer = observer;
+    Backup().observerContext = context;
 }

@@ -102,11 +102,10 @@ bool WriteHexType(ScriptLine& line, DWORD type)
 
 }  // namespace
 
-bool WriteScriptKey(const ScriptOutput& out, const wchar_t* rootName, const wchar_t* subKey, bool removal)
+bool WriteScriptKey(const ScriptOutput& out, const wchar_t* keyName, bool removal)
 {
     ScriptLine line(out);
-    return line.Text(removal ? L"[-" : L"[") && line.Text(rootName) && line.Text(L"\\") && line.Text(subKey) &&
-           line.Text(L"]") && line.EndLine();
+    return line.Text(removal ? L"[-" : L"[") && line.Text(keyName) && line.Text(L"]") && line.EndLine();
 }
 
 bool WriteScriptValue(const ScriptOutput& out, const wchar_t* name, DWORD type, const BYTE* data, DWORD size)

@@ -15,9 +15,9 @@ struct ScriptOutput {
 
 extern const wchar_t kScriptHeader[];  // the first line, with CR LF; every block starts with an empty line
 
-// "[HKEY_LOCAL_MACHINE\<subKey>]" (or "[-...]" for removal) and CR LF. rootName
-// is the full name of the root.
-bool WriteScriptKey(const ScriptOutput& out, const wchar_t* rootName, const wchar_t* subKey, bool removal);
+// "[HKEY_LOCAL_MACHINE\<path>]" (or "[-...]" for removal) and CR LF; keyName
+// starts with the full name of its root.
+bool WriteScriptKey(const ScriptOutput& out, const wchar_t* keyName, bool removal);
 
 // One value as the line that writes it back: a plain string for REG_SZ text
 // with one NUL at its end and no control characters, dword: for a 4-byte

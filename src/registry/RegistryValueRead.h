@@ -16,3 +16,11 @@ struct RegistryValueData {
 // registry's error (ERROR_FILE_NOT_FOUND for a missing value); on a failure
 // `value` holds no data.
 LONG ReadRegistryValue(HKEY key, const wchar_t* name, RegistryValueData* value, DWORD spare = 0);
+
+// Tests: the registry call behind every read above (null puts back
+// RegQueryValueExW). A value Windows refuses to read (a key handle without
+// KEY_QUERY_VALUE) reads under Wine as an administrator all the same, so a
+// test puts a refusing stand-in here.
+typedef LONG(WINAPI* RegistryValueQuery)(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                                         LPDWORD size);
+void SetRegistryValueQuery(RegistryValueQuery query);

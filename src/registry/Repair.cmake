@@ -16,9 +16,12 @@ add_library(vorn_registry STATIC
     ${CMAKE_CURRENT_LIST_DIR}/PrivilegedKeyOpen.cpp
     ${CMAKE_CURRENT_LIST_DIR}/RecordRestore.cpp
     ${CMAKE_CURRENT_LIST_DIR}/RegistryBackup.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/RegistryBackupRead.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/RegistryKeyName.cpp
     ${CMAKE_CURRENT_LIST_DIR}/RegistryScript.cpp
     ${CMAKE_CURRENT_LIST_DIR}/RegistryValueRead.cpp
     ${CMAKE_CURRENT_LIST_DIR}/RegistryRootNames.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/RegistryUndo.cpp
     ${CMAKE_CURRENT_LIST_DIR}/RestartRegistration.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ServicesRestore.cpp
 )

@@ -19,13 +19,19 @@ bool RegistrationFailed()
 const wchar_t kRunOnceKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 const wchar_t kValueName[] = L"TarnvexEVCleaner";
 
-// A value of the same name left by an earlier run (or by someone else) goes
-// into the run's backup before it is replaced.
-void BackUpEarlierRegistration(HKEY key)
+// What the value holds before it is set goes into the run's backup: the
+// value left by an earlier run (or by someone else), or that there was none,
+// so that taking the run back also takes back the registration. A value that
+// cannot be read is not replaced.
+bool BackUpEarlierRegistration(HKEY key)
 {
     RegistryValueData earlier;
-    if (ReadRegistryValue(key, kValueName, &earlier) == ERROR_SUCCESS)
-        BackUpValue(HKEY_CURRENT_USER, kRunOnceKey, kValueName, earlier.type, earlier.data.get(), earlier.size);
+    const LONG result = ReadRegistryValue(key, kValueName, &earlier);
+    if (result == ERROR_FILE_NOT_FOUND)
+        BackUpMissingValue(key, HKEY_CURRENT_USER, kRunOnceKey, kValueName);
+    else if (result == ERROR_SUCCESS)
+        BackUpValue(key, HKEY_CURRENT_USER, kRunOnceKey, kValueName, earlier.type, earlier.data.get(), earlier.size);
+    return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
 }
 
 }  // namespace
@@ -49,11 +55,13 @@ bool RegisterRestartRunFor(const wchar_t* programPath)
         !AppendBounded(commandLine, MAX_PATH, L"\" -r"))
         return RegistrationFailed();
     HKEY opened = nullptr;
+    BackUpKeyToBeCreated(HKEY_CURRENT_USER, kRunOnceKey);
     if (RegCreateKeyExW(HKEY_CURRENT_USER, kRunOnceKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE | KEY_QUERY_VALUE,
                         nullptr, &opened, nullptr) != ERROR_SUCCESS)
         return RegistrationFailed();
     ScopedRegKey key(opened);
-    BackUpEarlierRegistration(key.Get());
+    if (!BackUpEarlierRegistration(key.Get()))
+        return RegistrationFailed();
     const DWORD bytes = static_cast<DWORD>((lstrlenW(commandLine) + 1) * sizeof(wchar_t));
     if (RegSetValueExW(key.Get(), kValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(commandLine), bytes) !=
         ERROR_SUCCESS)

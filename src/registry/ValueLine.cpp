@@ -73,14 +73,15 @@ bool ParseByteList(const wchar_t* list, uint32_t type, ParsedValue& out)
     return true;
 }
 
-// "hex:" or "hex(T):" with T exactly one hexadecimal digit.
-bool ParseHex(const wchar_t* afterHex, ParsedValue& out)
+// "hex:" or "hex(T):" with T one to mostTypeDigits hexadecimal digits.
+bool ParseHex(const wchar_t* afterHex, ParsedValue& out, size_t mostTypeDigits)
 {
     if (afterHex[0] == L':') return ParseByteList(afterHex + 1, REG_BINARY, out);
     if (afterHex[0] != L'(') return false;
-    const int typeDigit = HexDigitValue(afterHex[1]);
-    if (typeDigit < 0 || afterHex[2] != L')' || afterHex[3] != L':') return false;
-    return ParseByteList(afterHex + 4, static_cast<uint32_t>(typeDigit), out);
+    size_t digits = 0;
+    while (digits < mostTypeDigits && HexDigitValue(afterHex[1 + digits]) >= 0) ++digits;
+    if (digits == 0 || afterHex[1 + digits] != L')' || afterHex[2 + digits] != L':') return false;
+    return ParseByteList(afterHex + 3 + digits, ReadHexNumber(afterHex + 1), out);
 }
 
 }  // namespace
@@ -104,10 +105,15 @@ bool ParseValueLine(const wchar_t* line, ParsedValue& out)
     memcpy(out.name, line + 1, nameLength * sizeof(wchar_t));
     out.name[nameLength] = L'\0';
 
-    const wchar_t* dataPart = terminator + 2;
+    return ParseValueData(terminator + 2, out);
+}
+
+bool ParseValueData(const wchar_t* dataPart, ParsedValue& out, size_t mostTypeDigits)
+{
+    out.data.reset();
     if (dataPart[0] == L'"') return ParseString(dataPart + 1, out);
     if (StartsWith(dataPart, L"dword:")) return ParseDword(dataPart + 6, out);
-    if (StartsWith(dataPart, L"hex")) return ParseHex(dataPart + 3, out);
+    if (StartsWith(dataPart, L"hex")) return ParseHex(dataPart + 3, out, mostTypeDigits);
     return false;  // deletions, capitalised keywords and anything else
 }
 

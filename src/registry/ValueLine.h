@@ -3,6 +3,7 @@
 // files, e.g. "Type"=dword:00000020, and the NUL-separated blocks that hold them.
 #include "registry/HeapBytes.h"
 
+#include <cstddef>
 #include <cstdint>
 
 struct ParsedValue {
@@ -15,6 +16,13 @@ struct ParsedValue {
 // Parses one NUL-terminated line. False for a rejected line; `out` is then
 // unspecified and owns nothing.
 bool ParseValueLine(const wchar_t* line, ParsedValue& out);
+
+// The data part of a line, from the character after the name's '=': the
+// string form (text as written), "dword:" or the hex forms ("hex:", "hex(T):"
+// with T one hexadecimal digit, as the table writes it, or up to
+// `mostTypeDigits`, as registry scripts name every type: hex(20)). Fills type,
+// data and size.
+bool ParseValueData(const wchar_t* dataPart, ParsedValue& out, size_t mostTypeDigits = 1);
 
 // Reads hexadecimal digits from `position` up to the first other character;
 // bits shifted out at the top are lost, no digit at all reads as 0.

@@ -161,22 +161,33 @@ class Lifecycle(unittest.TestCase):
         self.assertEqual([], m.bot_files())
 
     def undo_with_backups(self, m, backups, registry_before, security_before):
-        """Both backups imported, the restoration's first, give back every
-        value of every touched key, and remove the keys the runs created; the
-        security comments name the security the keys had before."""
+        """Both backups taken back with "-undo" (a name in the log directory),
+        the restoration's first, give back every value of every touched key,
+        remove the keys the runs created, and put back every key's owner,
+        group and DACL (read in the same Wine session)."""
         restoration = wineprefix.read_bytes(backups[1]).decode("utf-16")
         comments = infected_machine.script_comments(restoration)
         self.assertTrue(comments)
+        # The backup names a key as the registry does (the control set
+        # CurrentControlSet links to).
+        below = {k.split("\\services\\", 1)[1]: v for k, v in security_before.items()}
         for key, lines in comments.items():
-            path = key.split("\\", 1)[1]
-            self.assertIn(path, security_before, key)
-            self.assertEqual(security_before[path], re.sub(r"S:.*$", "", lines[-1]), key)
+            path = key.split("\\services\\", 1)[1]
+            self.assertIn(path, below, key)
+            self.assertEqual(below[path], re.sub(r"S:.*$", "", lines[-1]), key)
         for backup in reversed(backups):
-            code, out = m.import_backup(backup)
-            self.assertEqual(0, code, out)
+            run = m.run_cleaner(["-undo", os.path.basename(backup)], [("press any key to reboot...", " ")])
+            self.assertEqual(5, run.exit_code, run.text)
+            self.assertEqual(FOR_CHANGES, run.lines[-1])
+            runs = len(re.split(r"(?m)^info: -{80}\ninfo: VORN Win32", m.log_text())) - 1
+            undo = run_lines(m.log_text(), runs - 1)
+            self.assertIn("info: Undo finished", undo)
         after = m.export()
         for key in sorted(set(registry_before) | set(after)):
             self.assertEqual(registry_before.get(key), after.get(key), key)
+        self.assertEqual(security_before, m.key_security())
+        # Each undo run left a backup of its own.
+        self.assertEqual(4, len(m.backups()))
 
     def test_windows_xp(self):
         self.lifecycle("winxp")

@@ -236,6 +236,45 @@ class RedirectedOutput(unittest.TestCase):
             self.assertEqual(on_console, [line for line in text.replace("\r\n", "\n").split("\n") if line.strip()])
 
 
+class Undo(unittest.TestCase):
+    """ "-undo FILE" takes a run back with its registry backup; a file the
+    program did not write, or one cut short, changes nothing and is said so."""
+
+    def test_a_foreign_or_cut_file_is_refused_and_the_backup_taken_back(self):
+        run_once = r"HKCU\Software\Microsoft\Windows\CurrentVersion\RunOnce"
+        with wineprefix.Prefix("win7") as p:
+            self.assertEqual(5, cleaning(p, "y").exit_code)
+            registered = p.reg_value(run_once, "TarnvexEVCleaner")
+            self.assertIsNotNone(registered)
+            directory = os.path.join(p.desktop, "RA Ravariv")
+            backups = [n for n in os.listdir(directory) if n.startswith("Registry backup ")]
+            self.assertEqual(1, len(backups), backups)
+            backup = wineprefix.read_bytes(os.path.join(directory, backups[0]))
+            foreign = ("\ufeffWindows Registry Editor Version 5.00\r\n\r\n[%s]\r\n\"TarnvexEVCleaner\"=-\r\n"
+                       % run_once.replace("HKCU", "HKEY_CURRENT_USER")).encode("utf-16-le")
+            for name, data, message in (
+                    ("foreign.reg", foreign, "is not a registry backup written by this program"),
+                    ("cut.reg", backup[:len(backup) - 20], "is cut short or damaged")):
+                with self.subTest(file=name):
+                    p.plant(os.path.join(directory, name), data)
+                    run = scenario.run_console(p, [EXE, "-undo", name], [])
+                    self.assertEqual(1, run.exit_code, run.text)
+                    self.assertIn(message, run.lines[-1])
+                    self.assertTrue(run.lines[-1].endswith("Nothing was changed."), run.lines[-1])
+                    self.assertEqual(registered, p.reg_value(run_once, "TarnvexEVCleaner"))
+                    self.assertEqual(backups, [n for n in os.listdir(directory) if n.startswith("Registry backup ")])
+
+            run = scenario.run_console(p, [EXE, "-undo", backups[0]], [REBOOT_KEY])
+            self.assertEqual(5, run.exit_code, run.text)
+            self.assertEqual([finished_notice(p), FOR_CHANGES], run.lines[-2:])
+            self.assertIsNone(p.reg_value(run_once, "TarnvexEVCleaner"))
+            # The undo's own backup holds what it removed.
+            after = sorted(n for n in os.listdir(directory) if n.startswith("Registry backup "))
+            self.assertEqual(2, len(after), after)
+            own = wineprefix.read_bytes(os.path.join(directory, [n for n in after if n not in backups][0]))
+            self.assertIn('"TarnvexEVCleaner"=', own.decode("utf-16"))
+
+
 if __name__ == "__main__":
     print("cleaner under test: " + cleaner.describe())
     unittest.main()

@@ -1,9 +1,14 @@
 // The run's registry backup: `reg import` of the file puts back the very type
-// and bytes the run replaced, removes what it added, and the file is made
-// once per run, never over another, and not at all when nothing changed.
+// and bytes the run replaced, removes what it added, at every moment of the
+// run; nothing that could not be read is recorded; and the file is made once
+// per run, never over another, and not at all when nothing changed.
+#include "registry/ComServerRepair.h"
+#include "registry/RecordRestore.h"
 #include "registry/RegistryBackup.h"
+#include "registry/RegistryValueRead.h"
 #include "registry/RestartRegistration.h"
 
+#include "BackupScenario.h"
 #include "RegistryTestKeys.h"
 #include "support/LogCapture.h"
 #include "win/ScopedHandle.h"
@@ -11,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -18,91 +24,6 @@
 namespace {
 
 using Lines = std::vector<std::wstring>;
-
-SYSTEMTIME RunStart(WORD second)
-{
-    SYSTEMTIME t = {};
-    t.wYear = 2026;
-    t.wMonth = 12;
-    t.wDay = 10;
-    t.wHour = 13;
-    t.wMinute = 4;
-    t.wSecond = second;
-    return t;
-}
-
-// A fresh current directory holding "RA Ravariv", as the desktop does.
-class BackupDirectory {
-public:
-    BackupDirectory()
-    {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        GetCurrentDirectoryW(MAX_PATH, saved_);
-        static int counter = 0;
-        path_ = std::wstring(temp) + L"registry-backup-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                std::to_wstring(++counter);
-        CreateDirectoryW(path_.c_str(), nullptr);
-        CreateDirectoryW((path_ + L"\\RA Ravariv").c_str(), nullptr);
-        SetCurrentDirectoryW(path_.c_str());
-    }
-    ~BackupDirectory() { SetCurrentDirectoryW(saved_); }
-
-    std::wstring File(const std::wstring& name) const { return path_ + L"\\RA Ravariv\\" + name; }
-    std::vector<std::wstring> Files() const
-    {
-        std::vector<std::wstring> names;
-        WIN32_FIND_DATAW entry;
-        HANDLE search = FindFirstFileW((path_ + L"\\RA Ravariv\\*").c_str(), &entry);
-        if (search == INVALID_HANDLE_VALUE)
-            return names;
-        do {
-            if (entry.cFileName[0] != L'.')
-                names.push_back(entry.cFileName);
-        } while (FindNextFileW(search, &entry));
-        FindClose(search);
-        return names;
-    }
-
-private:
-    wchar_t saved_[MAX_PATH];
-    std::wstring path_;
-};
-
-// `reg import <file>` in the native view, as an administrator would run it.
-int ImportScript(const std::wstring& file)
-{
-    std::wstring command = L"reg.exe import \"" + file + L"\"";
-    if (IsWow64())
-        command += L" /reg:64";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return -1;
-    ScopedHandle thread(process.hThread), child(process.hProcess);
-    WaitForSingleObject(child.Get(), INFINITE);
-    DWORD code = 1;
-    GetExitCodeProcess(child.Get(), &code);
-    return static_cast<int>(code);
-}
-
-// The script as text, after its byte order mark (which must be there).
-std::wstring ScriptText(const std::wstring& file)
-{
-    ScopedHandle handle(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    std::string bytes;
-    char block[65536];
-    DWORD read = 0;
-    while (handle.IsValid() && ReadFile(handle.Get(), block, sizeof block, &read, nullptr) && read != 0)
-        bytes.append(block, read);
-    if (bytes.size() < 2 || bytes[0] != '\xff' || bytes[1] != '\xfe')
-        return std::wstring();
-    std::wstring text;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-        text += static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8));
-    return text;
-}
 
 Bytes Sequence(size_t size)
 {
@@ -140,17 +61,20 @@ TEST(RegistryBackup, ImportPutsBackEveryTypeByteForByteAndRemovesWhatWasAdded)
     LogCapture capture;
     BeginRegistryBackup(RunStart(15));
     for (const Case& c : cases) {
-        BackUpValue(HKEY_CURRENT_USER, key.c_str(), c.name, c.type, c.bytes.empty() ? nullptr : c.bytes.data(),
+        BackUpValue(nullptr, HKEY_CURRENT_USER, key.c_str(), c.name, c.type, c.bytes.empty() ? nullptr : c.bytes.data(),
                     static_cast<DWORD>(c.bytes.size()));
         // What the run then writes in its place.
         StoreValue(HKEY_CURRENT_USER, key, c.name, REG_DWORD, DwordBytes(0));
     }
-    BackUpMissingValue(HKEY_CURRENT_USER, key.c_str(), L"added by the run");
+    BackUpMissingValue(nullptr, HKEY_CURRENT_USER, key.c_str(), L"added by the run");
     StoreValue(HKEY_CURRENT_USER, key, L"added by the run", REG_SZ, Utf16(L"new"));
     EndRegistryBackup();
 
     const std::wstring name = L"Registry backup 2026.12.10 13-04-15.reg";
-    ASSERT_EQ(Lines{L"info: Registry backup: " + name}, capture.Lines());
+    ASSERT_EQ((Lines{L"info: Registry backup (incomplete until the run ends): "
+                     L"Registry backup 2026.12.10 13-04-15 (incomplete).reg",
+                     L"info: Registry backup: " + name}),
+              capture.Lines());
     ASSERT_EQ(0, ImportScript(directory.File(name)));
     for (const Case& c : cases) {
         SCOPED_TRACE(Narrow(c.name != nullptr ? c.name : L"(default)"));
@@ -185,9 +109,10 @@ TEST(RegistryBackup, ImportRemovesTheKeysTheRunCreatedAndNoOther)
     BackupDirectory directory;
     LogCapture capture;
     BeginRegistryBackup(RunStart(16));
-    for (const std::wstring& created : {key + L"\\New", key + L"\\New\\Deeper", key + L"\\Other"}) {
-        NoteCreatedKey(HKEY_CURRENT_USER, Narrow(created).c_str());
+    for (const std::wstring& created : {key + L"\\New", key + L"\\New\\Deeper", key + L"\\Other\\Below"}) {
+        BackUpKeyToBeCreated(HKEY_CURRENT_USER, Narrow(created).c_str());
         StoreValue(HKEY_CURRENT_USER, created, L"value", REG_DWORD, DwordBytes(2));
+        BackUpValue(nullptr, HKEY_CURRENT_USER, created.c_str(), L"value", REG_DWORD, DwordBytes(3).data(), 4);
     }
     EndRegistryBackup();
     ASSERT_EQ(1u, directory.Files().size());
@@ -196,6 +121,13 @@ TEST(RegistryBackup, ImportRemovesTheKeysTheRunCreatedAndNoOther)
     EXPECT_TRUE(ReadStoredValue(HKEY_CURRENT_USER, key, L"kept").exists);
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key + L"\\New"));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key + L"\\Other"));
+    // Each removal is the outermost key that was missing, and what lies below
+    // a created key is not recorded besides.
+    const std::wstring script = ScriptText(directory.File(directory.Files()[0]));
+    EXPECT_NE(std::wstring::npos, script.find(L"\\BackupKeys\\New]\r\n"));
+    EXPECT_NE(std::wstring::npos, script.find(L"\\BackupKeys\\Other]\r\n"));
+    EXPECT_EQ(std::wstring::npos, script.find(L"Deeper"));
+    EXPECT_EQ(std::wstring::npos, script.find(L"\"value\"="));
 }
 
 // One file per run: a second run in the same second gets a sibling, a run
@@ -206,18 +138,22 @@ TEST(RegistryBackup, OneNewFilePerRunThatChangedSomething)
     const BYTE one[] = {1};
     BackupDirectory directory;
     LogCapture capture;
-    BackUpValue(HKEY_CURRENT_USER, key.c_str(), L"outside a run", REG_BINARY, one, 1);
+    BackUpValue(nullptr, HKEY_CURRENT_USER, key.c_str(), L"outside a run", REG_BINARY, one, 1);
     for (int run = 0; run < 3; ++run) {
         BeginRegistryBackup(RunStart(17));
-        BackUpValue(HKEY_CURRENT_USER, key.c_str(), L"v", REG_BINARY, one, 1);
+        BackUpValue(nullptr, HKEY_CURRENT_USER, key.c_str(), L"v", REG_BINARY, one, 1);
         EndRegistryBackup();
     }
     BeginRegistryBackup(RunStart(18));
     EndRegistryBackup();
+    Lines finished;
+    for (const std::wstring& line : capture.Lines())
+        if (line.find(L"(incomplete") == std::wstring::npos)
+            finished.push_back(line);
     EXPECT_EQ((Lines{L"info: Registry backup: Registry backup 2026.12.10 13-04-17.reg",
                      L"info: Registry backup: Registry backup 2026.12.10 13-04-17 (2).reg",
                      L"info: Registry backup: Registry backup 2026.12.10 13-04-17 (3).reg"}),
-              capture.Lines());
+              finished);
     EXPECT_EQ(3u, directory.Files().size());
 }
 
@@ -230,17 +166,17 @@ TEST(RegistryBackup, AFileThatCannotBeMadeIsOneFailureLine)
     ASSERT_TRUE(CreateDirectoryW(directory.File(L"Registry backup 2026.12.10 13-04-19.reg").c_str(), nullptr));
     LogCapture capture;
     BeginRegistryBackup(RunStart(19));
-    BackUpValue(HKEY_CURRENT_USER, key.c_str(), L"a", REG_BINARY, one, 1);
-    BackUpMissingValue(HKEY_CURRENT_USER, key.c_str(), L"b");
-    NoteCreatedKey(HKEY_CURRENT_USER, "Software\\VornRegistryTest\\BackupFails\\c");
+    BackUpValue(nullptr, HKEY_CURRENT_USER, key.c_str(), L"a", REG_BINARY, one, 1);
+    BackUpMissingValue(nullptr, HKEY_CURRENT_USER, key.c_str(), L"b");
+    BackUpKeyToBeCreated(HKEY_CURRENT_USER, "Software\\VornRegistryTest\\BackupFails\\c");
     EndRegistryBackup();
     EXPECT_EQ(Lines{L"info: Failed to write registry backup"}, capture.Lines());
     EXPECT_EQ(1u, directory.Files().size());
 }
 
-// The restart registration backs up a RunOnce value of its name that was
-// there before; its own new value needs none (Windows deletes it at logon).
-TEST(RegistryBackup, TheRestartRegistrationBacksUpOnlyAnEarlierValue)
+// The restart registration backs up the RunOnce value of its name as it was:
+// an earlier one, or none, so that taking the run back takes it back too.
+TEST(RegistryBackup, TheRestartRegistrationBacksUpWhatItReplaces)
 {
     const wchar_t runOnce[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
     for (bool earlier : {true, false}) {
@@ -258,14 +194,153 @@ TEST(RegistryBackup, TheRestartRegistrationBacksUpOnlyAnEarlierValue)
         ASSERT_TRUE(RegisterRestartRunFor(L"C:\\new.exe"));
         EndRegistryBackup();
         const std::vector<std::wstring> files = directory.Files();
-        ASSERT_EQ(earlier ? 1u : 0u, files.size());
-        if (earlier) {
-            EXPECT_NE(std::wstring::npos,
-                      ScriptText(directory.File(files[0]))
-                          .find(L"[HKEY_CURRENT_USER\\" + std::wstring(runOnce) +
-                                L"]\r\n\"TarnvexEVCleaner\"=\"\\\"C:\\\\old.exe\\\" -r\"\r\n"));
+        ASSERT_EQ(1u, files.size());
+        // The user's hive under its own name, as the registry names the key.
+        const std::wstring script = ScriptText(directory.File(files[0]));
+        const std::wstring line = earlier ? L"\"TarnvexEVCleaner\"=\"\\\"C:\\\\old.exe\\\" -r\"\r\n"
+                                          : L"\"TarnvexEVCleaner\"=-\r\n";
+        EXPECT_NE(std::wstring::npos, script.find(L"\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce]\r\n" + line))
+            << Narrow(script);
+        ASSERT_EQ(0, ImportScript(directory.File(files[0])));
+        const StoredValue after = ReadStoredValue(HKEY_CURRENT_USER, runOnce, L"TarnvexEVCleaner");
+        EXPECT_EQ(earlier, after.exists);
+    }
+}
+
+// The moments at which a run may stop: right before and right after each
+// write of the backup. At the chosen one, what is on disk is imported and the
+// scenario's keys compared with their state before the run.
+struct StopAt {
+    int moment;
+    const BackupDirectory* directory;
+    RegistryState before;
+    int seen = 0;
+    bool reached = false;
+    std::wstring file;
+    std::string differences;
+};
+
+void ImportAtTheStop(void* context)
+{
+    StopAt& stop = *static_cast<StopAt*>(context);
+    if (++stop.seen != stop.moment)
+        return;
+    stop.reached = true;
+    const std::vector<std::wstring> files = stop.directory->Files();
+    // No file yet: nothing has changed. A file that holds no entry yet does
+    // not import, and nothing has changed either.
+    if (files.size() == 1) {
+        stop.file = files[0];
+        ImportScript(stop.directory->File(files[0]));
+    }
+    stop.differences = Differences(stop.before, ScenarioState());
+}
+
+class StoppedRun : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(SetTokenPrivilege(L"SeSecurityPrivilege", true)); }
+    void TearDown() override { SetRegistryBackupObserver(nullptr, nullptr); }
+};
+
+// Whatever is on disk when the run stops takes it back: a value changed
+// twice under the two names of one key gets its state before the run, keys the
+// run created go, values it had not reached yet stay as they are.
+TEST_F(StoppedRun, AtEveryMomentTheFileOnDiskImportsToTheStateBeforeTheRun)
+{
+    int moments = 0;
+    for (int moment = 1; moment < 200; ++moment) {
+        PrepareScenario();
+        BackupDirectory directory;
+        LogCapture capture;
+        StopAt stop{moment, &directory, ScenarioState()};
+        SetRegistryBackupObserver(ImportAtTheStop, &stop);
+        BeginRegistryBackup(RunStart(30));
+        RunScenario();
+        EndRegistryBackup();
+        SetRegistryBackupObserver(nullptr, nullptr);
+        if (!stop.reached)
+            break;
+        moments = moment;
+        EXPECT_EQ("", stop.differences) << "stopped at moment " << moment;
+        // Until the run ends the file's name says that it is incomplete.
+        if (!stop.file.empty()) {
+            EXPECT_NE(std::wstring::npos, stop.file.find(L" (incomplete).reg")) << Narrow(stop.file);
         }
     }
+    // Every entry written and flushed on its own (and the batches of the
+    // restoration): more than a few moments.
+    EXPECT_GT(moments, 12);
+
+    // The whole run: its changes are there, and the complete file takes them
+    // back, the value reached under two names recorded once.
+    PrepareScenario();
+    const RegistryState before = ScenarioState();
+    BackupDirectory directory;
+    LogCapture capture;
+    BeginRegistryBackup(RunStart(31));
+    RunScenario();
+    EndRegistryBackup();
+    EXPECT_NE("", Differences(before, ScenarioState()));
+    ASSERT_EQ(Lines{L"Registry backup 2026.12.10 13-04-31.reg"}, directory.Files());
+    const std::wstring file = directory.File(directory.Files()[0]);
+    const std::wstring script = ScriptText(file);
+    size_t defaults = 0;
+    for (size_t at = script.find(L"Server\\InprocServer32]\r\n@="); at != std::wstring::npos;
+         at = script.find(L"Server\\InprocServer32]\r\n@=", at + 1))
+        ++defaults;
+    EXPECT_EQ(1u, defaults) << Narrow(script);
+    EXPECT_NE(std::wstring::npos, script.find(L"\r\n; Complete: every change of the run is in this file."));
+    EXPECT_EQ(script.size() - 32, script.rfind(L"\r\n; End of the registry backup\r\n")) << Narrow(script);
+    ASSERT_EQ(0, ImportScript(file));
+    EXPECT_EQ("", Differences(before, ScenarioState()));
+}
+
+// A read the registry refuses (Windows refuses a handle without
+// KEY_QUERY_VALUE with error 5) is never taken for a missing value.
+LONG WINAPI RefusingQuery(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size)
+{
+    if (name == nullptr || wcscmp(name, L"Refused") == 0 || wcscmp(name, L"TarnvexEVCleaner") == 0)
+        return ERROR_ACCESS_DENIED;
+    return RegQueryValueExW(key, name, reserved, type, data, size);
+}
+
+TEST_F(StoppedRun, AValueThatCannotBeReadIsLeftAsItIsAndNotRecorded)
+{
+    const std::wstring path = FreshScratchPath(HKEY_LOCAL_MACHINE, L"Unreadable");
+    const std::wstring runOnce = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+    StoreValue(HKEY_LOCAL_MACHINE, path, L"Refused", REG_DWORD, DwordBytes(4));
+    StoreValue(HKEY_LOCAL_MACHINE, path, nullptr, REG_SZ, Utf16(L"C:\\planted.dll"));
+    StoreValue(HKEY_CURRENT_USER, runOnce, L"TarnvexEVCleaner", REG_SZ, Utf16(L"\"C:\\old.exe\" -r"));
+    const std::string narrow = Narrow(path);
+    const KnownGoodRecord record = {0, 0, HKEY_LOCAL_MACHINE, narrow.c_str(), "O:BAG:SYD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)",
+                                    L"\"Refused\"=dword:00000002\0\"Readable\"=dword:00000003\0"};
+    BackupDirectory directory;
+    LogCapture capture;
+    SetRegistryValueQuery(RefusingQuery);
+    BeginRegistryBackup(RunStart(32));
+    RestoreRecord(record);
+    ReplaceDefaultValue(L"%systemroot%\\system32\\new.dll", HKEY_LOCAL_MACHINE, path.c_str());
+    const bool registered = RegisterRestartRunFor(L"C:\\new.exe");
+    EndRegistryBackup();
+    SetRegistryValueQuery(nullptr);
+
+    EXPECT_EQ(DwordBytes(4), ReadStoredValue(HKEY_LOCAL_MACHINE, path, L"Refused").bytes);
+    EXPECT_EQ(DwordBytes(3), ReadStoredValue(HKEY_LOCAL_MACHINE, path, L"Readable").bytes);
+    EXPECT_EQ(Utf16(L"C:\\planted.dll"), ReadStoredValue(HKEY_LOCAL_MACHINE, path, nullptr).bytes);
+    EXPECT_FALSE(registered);
+    EXPECT_EQ(Utf16(L"\"C:\\old.exe\" -r"), ReadStoredValue(HKEY_CURRENT_USER, runOnce, L"TarnvexEVCleaner").bytes);
+    const Lines lines = capture.Lines();
+    for (const std::wstring& expected :
+         {std::wstring(L"info: Failed to read value \"Refused\" (error 5), left unchanged"),
+          L"info: Failed to read registry key HKLM\\" + path + L" ",
+          std::wstring(L"info: Failed to register for start after reboot for services restoration")})
+        EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), expected)) << Narrow(expected);
+    ASSERT_EQ(1u, directory.Files().size());
+    const std::wstring script = ScriptText(directory.File(directory.Files()[0]));
+    EXPECT_NE(std::wstring::npos, script.find(L"\"Readable\"=-"));
+    EXPECT_EQ(std::wstring::npos, script.find(L"Refused")) << Narrow(script);
+    EXPECT_EQ(std::wstring::npos, script.find(L"@=")) << Narrow(script);
+    EXPECT_EQ(std::wstring::npos, script.find(L"TarnvexEVCleaner")) << Narrow(script);
 }
 
 }  // namespace

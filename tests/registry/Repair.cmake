@@ -14,6 +14,18 @@ add_wine_gtest(registry_restart_registration_tests
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/RestartRegistrationTest.cpp
             ${registry_test_keys}
     LIBS vorn_registry vorn_test_support shlwapi)
-add_wine_gtest(registry_backup_tests
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/RegistryBackupTest.cpp ${registry_test_keys}
-    LIBS vorn_registry vorn_test_support vorn_win shlwapi)
+# The backup and the undo on Windows 7 and on XP.
+foreach(version win7 winxp)
+    set(suffix "")
+    if(NOT version STREQUAL "win7")
+        set(suffix "_${version}")
+    endif()
+    add_wine_gtest(registry_backup_tests${suffix} VERSION ${version}
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/RegistryBackupTest.cpp ${CMAKE_CURRENT_LIST_DIR}/BackupScenario.cpp
+                ${registry_test_keys}
+        LIBS vorn_registry vorn_test_support vorn_win shlwapi)
+    add_wine_gtest(registry_undo_tests${suffix} VERSION ${version}
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/RegistryUndoTest.cpp ${CMAKE_CURRENT_LIST_DIR}/BackupScenario.cpp
+                ${registry_test_keys}
+        LIBS vorn_registry vorn_test_support vorn_win shlwapi)
+endforeach()

@@ -1,0 +1,80 @@
+#include "driver/CommandLine.h"
+
+#include <cwchar>
+
+namespace {
+
+// One documented switch: its name (compared exactly, case included), whether
+// an argument follows it, and what it sets. A new switch is one more entry.
+struct Switch {
+    const wchar_t* name;
+    bool takesArgument;
+    // False when the switch does not fit with those read before it.
+    bool (*apply)(CommandLine& line, const wchar_t* argument);
+};
+
+// One run mode per command line.
+bool SetMode(CommandLine& line, RunMode mode)
+{
+    if (line.mode != RunMode::Cleaning)
+        return false;
+    line.mode = mode;
+    return true;
+}
+
+const Switch kSwitches[] = {
+    {L"-r", false, [](CommandLine& line, const wchar_t*) { return SetMode(line, RunMode::Restoration); }},
+    {L"-undo", true,
+     [](CommandLine& line, const wchar_t* file) {
+         line.undoFile = file;
+         return SetMode(line, RunMode::Undo);
+     }},
+};
+
+const Switch* FindSwitch(const wchar_t* argument)
+{
+    for (const Switch& candidate : kSwitches) {
+        // A plain code-unit comparison: lstrcmpW's word sort would weigh the hyphen less.
+        if (argument != nullptr && wcscmp(argument, candidate.name) == 0)
+            return &candidate;
+    }
+    return nullptr;
+}
+
+// The switches, or false when the line is not made of them alone.
+bool ReadSwitches(int argc, wchar_t** argv, CommandLine* line)
+{
+    bool seen[sizeof(kSwitches) / sizeof(kSwitches[0])] = {};
+    for (int i = 1; i < argc; ++i) {
+        const Switch* found = FindSwitch(argv[i]);
+        if (found == nullptr)
+            return false;
+        bool& once = seen[found - kSwitches];
+        if (once)
+            return false;
+        once = true;
+        const wchar_t* argument = nullptr;
+        if (found->takesArgument) {
+            if (i + 1 >= argc || argv[i + 1] == nullptr || argv[i + 1][0] == L'\0')
+                return false;
+            argument = argv[++i];
+        }
+        if (!found->apply(*line, argument))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+CommandLine ReadCommandLine(int argc, wchar_t** argv)
+{
+    CommandLine line;
+    if (argc > 1 && ReadSwitches(argc, argv, &line))
+        return line;
+    // Today's rule for everything else.
+    CommandLine cleaning;
+    if (argc == 2 && argv[1] != nullptr && wcscmp(argv[1], L"-r") == 0)
+        cleaning.mode = RunMode::Restoration;
+    return cleaning;
+}
