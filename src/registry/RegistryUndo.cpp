@@ -49,8 +49,8 @@ size_t KeyDepth(const wchar_t* key)
 const REGSAM kValueAccess = KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_64KEY;
 
 // The key whose values follow; one that refuses the administrators is opened
-// through the backup and restore privileges. A missing key is made only when
-// a value is to be written into it.
+// by the locked-key route, which leaves its security as it was. A missing key
+// is made only when a value is to be written into it.
 bool OpenValueKey(void* context, const wchar_t* keyName, const wchar_t*)
 {
     UndoState& state = *static_cast<UndoState*>(context);
@@ -60,8 +60,7 @@ bool OpenValueKey(void* context, const wchar_t* keyName, const wchar_t*)
     SplitRegistryKeyScriptName(keyName, &state.root, &state.subKey);
     LONG result = RegOpenKeyExW(state.root, state.subKey, 0, kValueAccess, state.key.Receive());
     if (result == ERROR_ACCESS_DENIED)
-        result = OpenKeyWithBackupRestore(SystemBackupRestoreCalls(), state.root, state.subKey, kValueAccess,
-                                          state.key.Receive());
+        result = OpenLockedKey(SystemKeySecurityCalls(), state.root, state.subKey, kValueAccess, state.key.Receive());
     if (result == ERROR_FILE_NOT_FOUND) {
         state.keyMissing = true;
         return true;
@@ -222,7 +221,7 @@ bool ApplySecurity(void* context, const wchar_t* keyName, const wchar_t* sddl)
     HKEY root = nullptr;
     const wchar_t* subKey = nullptr;
     SplitRegistryKeyScriptName(keyName, &root, &subKey);
-    const LONG result = SetKeySecurityFromSddl(root, subKey, sddl);
+    const LONG result = ApplyBackedUpKeySecurity(root, subKey, sddl);
     if (result == ERROR_FILE_NOT_FOUND) {
         LogInfo(L"Key %ws is not there; its security is not set", keyName);
         return true;
@@ -260,26 +259,27 @@ SECURITY_INFORMATION PartsOf(PSECURITY_DESCRIPTOR descriptor)
 
 }  // namespace
 
-LONG SetKeySecurityFromSddl(HKEY root, const wchar_t* subKey, const wchar_t* sddl, KeySecuritySet setSecurity)
+LONG ApplyBackedUpKeySecurity(HKEY root, const wchar_t* subKey, const wchar_t* sddl, const KeySecurityCalls& calls)
 {
     ScopedLocalMemory descriptor;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
                                                               descriptor.Receive<PSECURITY_DESCRIPTOR>(), nullptr))
         return static_cast<LONG>(GetLastError());
     const SECURITY_INFORMATION parts = PartsOf(descriptor.Get());
-    // Another owner than this process's user or Administrators takes
-    // SeRestorePrivilege; an audit list SeSecurityPrivilege; WRITE_OWNER on a
-    // key whose DACL does not grant it SeTakeOwnershipPrivilege.
-    ScopedPrivileges restore(L"SeRestorePrivilege", L"SeSecurityPrivilege");
+    // An audit list takes SeSecurityPrivilege; WRITE_OWNER on a key whose
+    // DACL does not grant it SeTakeOwnershipPrivilege; another owner than
+    // this process's user or Administrators SeRestorePrivilege, which the
+    // set below holds.
+    ScopedPrivileges security(L"SeSecurityPrivilege");
     ScopedPrivileges takeOwnership(L"SeTakeOwnershipPrivilege", L"SeRestorePrivilege");
     const REGSAM access = READ_CONTROL | WRITE_DAC | WRITE_OWNER | KEY_WOW64_64KEY |
                           ((parts & SACL_SECURITY_INFORMATION) != 0 ? ACCESS_SYSTEM_SECURITY : 0);
     ScopedRegKey key;
-    const LONG opened = RegOpenKeyExW(root, subKey, 0, access, key.Receive());
+    const LONG opened = calls.openKeyW(root, subKey, 0, access, key.Receive());
     if (opened != ERROR_SUCCESS)
         return opened;
     BackUpKeySecurity(root, subKey, key.Get(), descriptor.Get());
-    return setSecurity(key.Get(), parts, descriptor.Get());
+    return SetKeySecurityWithPrivileges(calls, key.Get(), parts, descriptor.Get());
 }
 
 UndoOutcome UndoRegistryBackup(const wchar_t* path)

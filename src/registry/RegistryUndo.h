@@ -10,6 +10,8 @@
 
 #include <cstddef>
 
+#include "registry/KeySecurity.h"
+
 enum class UndoResult {
     Done,        // every entry applied
     DoneWithFailures,  // applied; some steps failed (the log says which)
@@ -27,13 +29,11 @@ struct UndoOutcome {
 UndoOutcome UndoRegistryBackup(const wchar_t* path);
 
 // Sets the key's owner, group, DACL (protected or inheriting, as the SDDL
-// says) and, when the SDDL has one, SACL, with the privileges that takes:
-// SeRestorePrivilege (any owner), SeSecurityPrivilege (the SACL) and
-// SeTakeOwnershipPrivilege (WRITE_OWNER on a key whose DACL does not grant it),
-// each enabled for this call only. The present security goes into the run's
-// backup first. ERROR_SUCCESS or the registry's error. setSecurity is the
-// registry call (tests put one in place that enforces the owner and audit
-// list rules Wine does not).
-typedef LONG(WINAPI* KeySecuritySet)(HKEY key, SECURITY_INFORMATION parts, PSECURITY_DESCRIPTOR descriptor);
-LONG SetKeySecurityFromSddl(HKEY root, const wchar_t* subKey, const wchar_t* sddl,
-                            KeySecuritySet setSecurity = RegSetKeySecurity);
+// says) and, when the SDDL has one, SACL, as a backup's comment states them:
+// the key is opened with SeTakeOwnershipPrivilege (WRITE_OWNER on a key whose
+// DACL does not grant it) and SeSecurityPrivilege (the SACL), and set through
+// SetKeySecurityWithPrivileges (any owner), each enabled for this call only.
+// The present security goes into the run's backup first. ERROR_SUCCESS or the
+// registry's error. calls: the registry's, or models of Windows' rules.
+LONG ApplyBackedUpKeySecurity(HKEY root, const wchar_t* subKey, const wchar_t* sddl,
+                              const KeySecurityCalls& calls = SystemKeySecurityCalls());

@@ -211,7 +211,8 @@ TEST_F(Undo, KeySecurityIsSetWithThePrivilegesItTakesForThatCallOnly)
     }
 
     const std::wstring wide(sddl, sddl + sizeof(sddl) - 1);
-    EXPECT_EQ(ERROR_SUCCESS, SetKeySecurityFromSddl(HKEY_LOCAL_MACHINE, path.c_str(), wide.c_str(), SetSecurityAsWindows));
+    const KeySecurityCalls asWindows{RegOpenKeyExW, RegOpenKeyExA, SetSecurityAsWindows};
+    EXPECT_EQ(ERROR_SUCCESS, ApplyBackedUpKeySecurity(HKEY_LOCAL_MACHINE, path.c_str(), wide.c_str(), asWindows));
     EXPECT_EQ("O:SYG:SYD:(A;;KA;;;BA)(A;;KA;;;SY)", KeySecurityString(HKEY_LOCAL_MACHINE, path));
     for (const wchar_t* privilege : {L"SeRestorePrivilege", L"SeSecurityPrivilege", L"SeTakeOwnershipPrivilege"})
         EXPECT_FALSE(TokenPrivilegeEnabled(privilege)) << Narrow(privilege);
