@@ -5,6 +5,7 @@
 #include <winternl.h>
 
 #include "logging/Log.h"
+#include "win/MachineChange.h"
 #include "win/ScopedHandle.h"
 #include "win/ScopedLocalMemory.h"
 #include "win/ScopedSid.h"
@@ -73,12 +74,19 @@ bool LogPermissionChange(const wchar_t* path, bool changed)
     return changed;
 }
 
+// The change itself, on the entry's handle; withheld in a scan.
+bool ReplaceDacl(HANDLE entry, const wchar_t* path)
+{
+    return WithholdChange(Change::SetFileSecurity, ChangeTarget::File(path)) ||
+           ReplaceDaclWithEveryoneFullAccess(entry);
+}
+
 }  // namespace
 
 bool GrantEveryoneFullAccess(const wchar_t* path)
 {
     ScopedHandle entry(OpenEntry(path, WRITE_DAC));
-    return LogPermissionChange(path, entry.IsValid() && ReplaceDaclWithEveryoneFullAccess(entry.Get()));
+    return LogPermissionChange(path, entry.IsValid() && ReplaceDacl(entry.Get(), path));
 }
 
 FileSecurity GrantEveryoneFullAccessUnlessShared(const wchar_t* path)
@@ -96,6 +104,6 @@ FileSecurity GrantEveryoneFullAccessUnlessShared(const wchar_t* path)
     }
     if (LinkCount(entry.Get()) != 1)
         return FileSecurity::Shared;
-    return LogPermissionChange(path, ReplaceDaclWithEveryoneFullAccess(entry.Get())) ? FileSecurity::Replaced
+    return LogPermissionChange(path, ReplaceDacl(entry.Get(), path)) ? FileSecurity::Replaced
                                                                                        : FileSecurity::Unchanged;
 }

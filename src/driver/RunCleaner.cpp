@@ -6,8 +6,10 @@
 #include <cstdio>
 
 #include "driver/CleanSystem.h"
+#include "driver/CommandLine.h"
 #include "driver/Console.h"
 #include "driver/PlatformProbe.h"
+#include "driver/Scan.h"
 #include "logging/Log.h"
 #include "registry/RegistryBackup.h"
 #include "registry/RestartRegistration.h"
@@ -47,6 +49,9 @@ int RunCleaner(int argc, wchar_t** argv, void (*queryOsVersion)(OSVERSIONINFOEXW
     if (version.dwMajorVersion == 0)
         return RunResultNoVersion;
     ReportOsInformation(version);
+    // A scan asks nothing, waits for no key and ends without a restart.
+    if (ParseCommandLine(argc, argv).mode == RunMode::Scan)
+        return RunScan(version);
 
     // Every registry change of the run, from the COM repair to the restart
     // registration, is backed up first.

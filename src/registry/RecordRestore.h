@@ -17,10 +17,10 @@ void RestoreRecord(const KnownGoodRecord& record, const BackupRestoreCalls& call
 ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath, bool* createdNew = nullptr,
                            const BackupRestoreCalls& calls = SystemBackupRestoreCalls());
 
-// Sets owner, group, protected DACL and SACL from `sddl`. Returns the handle
-// to go on with: a fresh one opened under the new security when that works,
-// otherwise the given one.
-ScopedRegKey ApplyKeySecurity(const char* sddl, ScopedRegKey key);
+// Sets owner, group, protected DACL and SACL from `sddl` on the key root\keyPath
+// open as `key`. Returns the handle to go on with: a fresh one opened under
+// the new security when that works, otherwise the given one.
+ScopedRegKey ApplyKeySecurity(const char* sddl, ScopedRegKey key, HKEY root, const char* keyPath);
 
 // Brings one value line into `key`: written when missing, or when different
 // and `keepExisting` is zero.

@@ -5,6 +5,7 @@
 #include "registry/RegistryRootNames.h"
 #include "registry/RegistryScript.h"
 #include "win/BoundedString.h"
+#include "win/LogDirectory.h"
 #include "win/ScopedHandle.h"
 #include "win/ScopedLocalMemory.h"
 
@@ -16,7 +17,6 @@
 
 namespace {
 
-const wchar_t kBackupDirectory[] = L"RA Ravariv\\";
 // A second run in the same second gets " (2)", and so on.
 const int kMostNamesTried = 100;
 // The known-good tables hold at most 80 keys.
@@ -120,7 +120,7 @@ bool CreateBackupFile(BackupFile& file)
 {
     for (int attempt = 1; attempt <= kMostNamesTried; ++attempt) {
         wchar_t* path = file.path;
-        if (!FormName(file.start, attempt, file.name) || !CopyBounded(path, MAX_PATH, kBackupDirectory) ||
+        if (!FormName(file.start, attempt, file.name) || !CopyBounded(path, MAX_PATH, LogDirectoryPrefix()) ||
             !AppendBounded(path, MAX_PATH, file.name))
             return false;
         file.handle = ScopedHandle(
@@ -356,25 +356,15 @@ bool WidenKeyPath(const char* keyPath, wchar_t (&wide)[kBackupKeyPathCapacity])
 void BackUpKeySecurityOf(HKEY root, const wchar_t* subKey, HKEY key, PSECURITY_DESCRIPTOR next)
 {
     BackupFile& state = Backup();
-    if (!state.begun || state.failed)
+    if (!state.begun || state.failed || KeyHasSecurity(key, next))
         return;
     HeapBytes present;
     SECURITY_INFORMATION parts = 0;
     ScopedLocalMemory presentText;
-    ScopedLocalMemory nextText;
-    ScopedLocalMemory presentCompared;
-    const SECURITY_INFORMATION compared =
-        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    if (!ReadKeySecurity(key, &present, &parts) || !SecurityString(present.get(), parts, &presentText) ||
-        !SecurityString(present.get(), compared, &presentCompared) || !SecurityString(next, compared, &nextText)) {
+    if (!ReadKeySecurity(key, &present, &parts) || !SecurityString(present.get(), parts, &presentText)) {
         Fail(state);
         return;
     }
-    // The same owner, group, DACL and audit entries: nothing is replaced. A
-    // SACL that could not be read is taken to differ.
-    if (wcscmp(static_cast<const wchar_t*>(presentCompared.Get()), static_cast<const wchar_t*>(nextText.Get())) == 0 &&
-        (parts & SACL_SECURITY_INFORMATION) != 0 && SameAuditEntries(present.get(), next))
-        return;
     BackupFile* file = ReadyFile();
     if (file == nullptr)
         return;
@@ -408,6 +398,23 @@ void NoteCreatedKeyOf(HKEY root, const wchar_t* subKey)
 }
 
 }  // namespace
+
+bool KeyHasSecurity(HKEY key, PSECURITY_DESCRIPTOR next)
+{
+    HeapBytes present;
+    SECURITY_INFORMATION parts = 0;
+    ScopedLocalMemory nextText;
+    ScopedLocalMemory presentCompared;
+    const SECURITY_INFORMATION compared =
+        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    if (!ReadKeySecurity(key, &present, &parts) || !SecurityString(present.get(), compared, &presentCompared) ||
+        !SecurityString(next, compared, &nextText))
+        return false;
+    // A SACL that could not be read is taken to differ.
+    return wcscmp(static_cast<const wchar_t*>(presentCompared.Get()), static_cast<const wchar_t*>(nextText.Get())) ==
+               0 &&
+           (parts & SACL_SECURITY_INFORMATION) != 0 && SameAuditEntries(present.get(), next);
+}
 
 void BeginRegistryBackup(const SYSTEMTIME& runStart)
 {

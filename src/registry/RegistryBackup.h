@@ -39,6 +39,10 @@ void BackUpMissingValue(HKEY root, const char* subKey, const wchar_t* name);
 // and (where readable) SACL, unless they already equal `next`.
 void BackUpKeySecurity(HKEY root, const char* subKey, HKEY key, PSECURITY_DESCRIPTOR next);
 
+// True when the key's owner, group, DACL and audit entries are those of
+// `next`: setting them changes nothing. A SACL that cannot be read differs.
+bool KeyHasSecurity(HKEY key, PSECURITY_DESCRIPTOR next);
+
 // A key the run created: the script removes it.
 void NoteCreatedKey(HKEY root, const char* subKey);
 

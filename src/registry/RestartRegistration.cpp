@@ -4,6 +4,7 @@
 #include "registry/RegistryBackup.h"
 #include "registry/RegistryValueRead.h"
 #include "win/BoundedString.h"
+#include "win/MachineChange.h"
 #include "win/ScopedRegKey.h"
 
 #include <windows.h>
@@ -55,8 +56,9 @@ bool RegisterRestartRunFor(const wchar_t* programPath)
     ScopedRegKey key(opened);
     BackUpEarlierRegistration(key.Get());
     const DWORD bytes = static_cast<DWORD>((lstrlenW(commandLine) + 1) * sizeof(wchar_t));
-    if (RegSetValueExW(key.Get(), kValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(commandLine), bytes) !=
-        ERROR_SUCCESS)
+    if (!WithholdChange(Change::SetValue, ChangeTarget::Key(L"HKCU", kRunOnceKey, kValueName), nullptr, commandLine) &&
+        RegSetValueExW(key.Get(), kValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(commandLine), bytes) !=
+            ERROR_SUCCESS)
         return RegistrationFailed();
     LogInfo(L"Successfully registered for start after reboot for services restoration");
     return true;
