@@ -138,7 +138,10 @@ bool BackUpInfectedImage(const char* imagePath)
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
         return true;
     LogInfo(L"Making backup of current services.exe");
-    if (WithholdChange(Change::CopyFile, ChangeTarget::File(imagePath), nullptr, L"services.exe.infected"))
+    wchar_t shownBackup[MAX_PATH];
+    if (MultiByteToWideChar(CP_ACP, 0, backupPath, -1, shownBackup, MAX_PATH) == 0)
+        shownBackup[0] = L'\0';
+    if (WithholdChange(Change::CopyFile, ChangeTarget::File(imagePath), nullptr, shownBackup))
         return true;
     FsRedirectionGuard nativeSystemDirectory;
     return CopyFileA(imagePath, backupPath, TRUE) != FALSE;

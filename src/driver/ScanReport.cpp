@@ -2,6 +2,8 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <cwchar>
 
 #include "cleanup/BotId.h"
@@ -30,6 +32,44 @@ struct DirectoryState {
     size_t entries = 0;
 };
 
+// The records' lines, told together when the pass ends: a record is known
+// to be complete only when the next one starts.
+class HeldLines {
+public:
+    HeldLines() = default;
+    ~HeldLines() { free(text_); }
+    HeldLines(const HeldLines&) = delete;
+    HeldLines& operator=(const HeldLines&) = delete;
+
+    void Add(const wchar_t* line)
+    {
+        const size_t length = TextLength(line) + 1;
+        if (used_ + length + 1 > capacity_) {
+            const size_t capacity = (used_ + length + 1) * 2;
+            void* grown = realloc(text_, capacity * sizeof(wchar_t));
+            if (grown == nullptr)
+                return;
+            text_ = static_cast<wchar_t*>(grown);
+            capacity_ = capacity;
+        }
+        memcpy(text_ + used_, line, length * sizeof(wchar_t));
+        used_ += length;
+    }
+    // Each line in order, then empty.
+    template <typename Use>
+    void Drain(Use use)
+    {
+        for (size_t at = 0; at < used_; at += TextLength(text_ + at) + 1)
+            use(text_ + at);
+        used_ = 0;
+    }
+
+private:
+    wchar_t* text_ = nullptr;
+    size_t used_ = 0;
+    size_t capacity_ = 0;
+};
+
 struct Report {
     bool active = false;
     ScanPhase phase = ScanPhase::None;
@@ -37,6 +77,12 @@ struct Report {
     RecordState record;
     DirectoryState directory;
 };
+
+HeldLines& RecordLines()
+{
+    static HeldLines lines;
+    return lines;
+}
 
 Report& State()
 {
@@ -79,7 +125,15 @@ void CloseRecord(Report& r)
         AppendBounded(what, 3 * kLineCapacity, record.missing) && AppendBounded(what, 3 * kLineCapacity, L";");
     if (record.securityDiffers)
         AppendBounded(what, 3 * kLineCapacity, L" security differs;");
-    Tell(L"Service record HKLM\\%hs:%ws", record.keyPath, what);
+    wchar_t line[4 * kLineCapacity];
+    CopyBounded(line, 4 * kLineCapacity, L"Service record HKLM\\");
+    wchar_t path[1024];
+    if (MultiByteToWideChar(CP_ACP, 0, record.keyPath, -1, path, 1024) == 0)
+        path[0] = L'\0';
+    AppendBounded(line, 4 * kLineCapacity, path);
+    AppendBounded(line, 4 * kLineCapacity, L":");
+    AppendBounded(line, 4 * kLineCapacity, what);
+    RecordLines().Add(line);
 }
 
 void OpenRecord(Report& r, const char* keyPath)
@@ -188,8 +242,10 @@ void LeavePhase(Report& r)
 {
     if (r.phase == ScanPhase::MalwareRemoval)
         CloseDirectory(r);
-    if (r.phase == ScanPhase::Restoration)
+    if (r.phase == ScanPhase::Restoration) {
         CloseRecord(r);
+        RecordLines().Drain([](const wchar_t* line) { Tell(L"%ws", line); });
+    }
 }
 
 }  // namespace

@@ -84,8 +84,13 @@ void LogWithheld(Change change, const ChangeTarget& t, const wchar_t* current, c
             LogInfo(L"Would %ws %ws%ws%ws%ws", verb, root, separator, t.path, value);
         return;
     }
-    if (before == nullptr)
-        before = L"";
+    if (before == nullptr) {
+        if (narrow)
+            LogInfo(L"Would %ws %ws%ws%hs%ws -> %ws", verb, root, separator, t.narrowPath, value, next);
+        else
+            LogInfo(L"Would %ws %ws%ws%ws%ws -> %ws", verb, root, separator, t.path, value, next);
+        return;
+    }
     if (next == nullptr)
         next = L"";
     if (narrow)
