@@ -72,7 +72,7 @@ ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath, bool* createdNew, con
             disposition = REG_OPENED_EXISTING_KEY;
             // The owner's route widens the key's DACL for a moment; a scan
             // only reads.
-            result = IsScanMode() ? RegOpenKeyExA(root, keyPath, 0, KEY_READ | KEY_WOW64_64KEY, &opened)
+            result = IsScanMode() ? RegOpenKeyExA(root, keyPath, 0, KEY_READ | ACCESS_SYSTEM_SECURITY | KEY_WOW64_64KEY, &opened)
                                   : OpenKeyAsOwner(root, keyPath, access, &opened);
         }
     }
