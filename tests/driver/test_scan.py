@@ -249,11 +249,18 @@ class ExitCodes(unittest.TestCase):
             code, out = p.reg("add", r"HKLM\System\CurrentControlSet\Services\BITS", "/v", "Start", "/t",
                               "REG_DWORD", "/d", "4", "/f")
             self.assertEqual(0, code, out)
+            # With no desktop folder (as for LocalSystem) a run with -log works.
+            away = p.desktop + "-away"
+            os.rename(p.desktop, away)
+            m.cleaner = os.path.join(away, os.path.relpath(m.cleaner, p.desktop))
+            scan = run_scan(m)
+            self.assertEqual((255, "Couldn't retrieve path to Desktop\n"), (scan.code, scan.console))
             scan = run_scan(m, "-log", "C:\\scan logs")
             self.assertEqual(4, scan.code, scan.console)
             self.assertIn("Service record HKLM\\System\\CurrentControlset\\Services\\BITS: values differ: Start;",
                           scan.console)
-            self.assertTrue(os.path.isfile(p.unix_path("C:\\scan logs\\TarnvexFix.log")))
+            log = wineprefix.read_bytes(p.unix_path("C:\\scan logs\\TarnvexFix.log")).decode("utf-16")
+            self.assertIn("Would set value HKLM\\System\\CurrentControlset\\Services\\BITS \"Start\"", log)
 
 
 if __name__ == "__main__":
