@@ -33,6 +33,9 @@ void CountServicesChange(Change change, const ChangeTarget&, const wchar_t*, con
 
 int RunScan(const OSVERSIONINFOEXW& version)
 {
+    // Refused as every run refuses it, before anything is reported.
+    if (GetOsVersionCode(version) == OsVersionUnsupported)
+        return RunPhases(false, version);
     LogInfo(L"Scan: the checks of a cleaning run and of a restoration run; nothing is changed");
     SetScanMode(true);
     BeginScanReport();

@@ -21,34 +21,22 @@ struct WithheldKey {
 WithheldKey withheldKeys[kMostWithheldKeys];
 size_t withheldKeyCount = 0;
 
-const wchar_t* Verb(Change change)
-{
-    switch (change) {
-    case Change::SetValue:
-        return L"set value";
-    case Change::CreateKey:
-        return L"create key";
-    case Change::SetKeySecurity:
-        return L"set key security";
-    case Change::RewriteKeySecurity:
-        return L"rewrite key security unchanged";
-    case Change::SetFileSecurity:
-        return L"set file security";
-    case Change::SetFileAttributes:
-        return L"clear file attributes";
-    case Change::DeleteFile:
-        return L"delete file";
-    case Change::RemoveDirectory:
-        return L"remove directory";
-    case Change::CopyFile:
-        return L"copy file";
-    case Change::ScheduleRename:
-        return L"schedule rename at restart";
-    case Change::ScheduleRemoval:
-        return L"schedule removal at restart";
-    }
-    return L"change";
-}
+// In the order of Change.
+const wchar_t* const kVerbs[] = {
+    L"set value",
+    L"create key",
+    L"set key security",
+    L"rewrite key security unchanged",
+    L"set file security",
+    L"clear file attributes",
+    L"delete file",
+    L"remove directory",
+    L"copy file",
+    L"schedule rename at restart",
+    L"schedule removal at restart",
+};
+static_assert(sizeof(kVerbs) / sizeof(kVerbs[0]) == static_cast<size_t>(Change::ScheduleRemoval) + 1,
+              "one verb per change");
 
 void RememberWithheldKey(const ChangeTarget& target)
 {
@@ -64,7 +52,7 @@ void RememberWithheldKey(const ChangeTarget& target)
 // quotes, the default value as @, as registry scripts name them.
 void LogWithheld(Change change, const ChangeTarget& t, const wchar_t* current, const wchar_t* next)
 {
-    const wchar_t* verb = Verb(change);
+    const wchar_t* verb = kVerbs[static_cast<size_t>(change)];
     const wchar_t* root = t.root != nullptr ? t.root : L"";
     const wchar_t* separator = t.root != nullptr ? L"\\" : L"";
     const bool narrow = t.path == nullptr;
