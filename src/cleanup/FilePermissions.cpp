@@ -105,5 +105,5 @@ FileSecurity GrantEveryoneFullAccessUnlessShared(const wchar_t* path)
     if (LinkCount(entry.Get()) != 1)
         return FileSecurity::Shared;
     return LogPermissionChange(path, ReplaceDacl(entry.Get(), path)) ? FileSecurity::Replaced
-                                                                                       : FileSecurity::Unchanged;
+                                                                     : FileSecurity::Unchanged;
 }

@@ -72,7 +72,8 @@ ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath, bool* createdNew, con
             disposition = REG_OPENED_EXISTING_KEY;
             // The owner's route widens the key's DACL for a moment; a scan
             // only reads.
-            result = IsScanMode() ? RegOpenKeyExA(root, keyPath, 0, KEY_READ | ACCESS_SYSTEM_SECURITY | KEY_WOW64_64KEY, &opened)
+            const REGSAM readOnly = KEY_READ | ACCESS_SYSTEM_SECURITY | KEY_WOW64_64KEY;
+            result = IsScanMode() ? RegOpenKeyExA(root, keyPath, 0, readOnly, &opened)
                                   : OpenKeyAsOwner(root, keyPath, access, &opened);
         }
     }
@@ -102,8 +103,8 @@ ScopedRegKey ApplyKeySecurity(const char* sddl, ScopedRegKey key, HKEY root, con
     const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
                                        DACL_SECURITY_INFORMATION | SACL_SECURITY_INFORMATION |
                                        PROTECTED_DACL_SECURITY_INFORMATION;
-    const Change change =
-        IsScanMode() && KeyHasSecurity(key.Get(), descriptor.Get()) ? Change::RewriteKeySecurity : Change::SetKeySecurity;
+    const bool unchanged = IsScanMode() && KeyHasSecurity(key.Get(), descriptor.Get());
+    const Change change = unchanged ? Change::RewriteKeySecurity : Change::SetKeySecurity;
     if (!WithholdChange(change, ChangeTarget::Key(RegistryRootShortName(root), keyPath)) &&
         RegSetKeySecurity(key.Get(), parts, descriptor.Get()) != ERROR_SUCCESS) {
         LogInfo(L"Failed to set security information");
@@ -173,8 +174,8 @@ void ApplyPlannedValue(const PlannedValue& plan, HKEY key, uint32_t keepExisting
         LogInfo(L"Updating value \"%ws\", current value differs from known good one", knownGood.name);
         break;
     }
-    const ChangeTarget target =
-        ChangeTarget::Key(RegistryRootShortName(where.root), where.keyPath != nullptr ? where.keyPath : "", knownGood.name);
+    const char* keyPath = where.keyPath != nullptr ? where.keyPath : "";
+    const ChangeTarget target = ChangeTarget::Key(RegistryRootShortName(where.root), keyPath, knownGood.name);
     if (WithholdChange(Change::SetValue, target,
                        plan.current == CurrentValue::Missing ? nullptr : L"(differs)", L"(known good)") ||
         RegSetValueExW(key, knownGood.name, 0, knownGood.type, knownGood.data.get(), knownGood.size) == ERROR_SUCCESS)

@@ -16,6 +16,14 @@
 //
 // and gives, where it applies, the present and the new value as text
 // (current null: there is none), so that the scan can report them.
+//
+// Not through here, because a scan never reaches them: the registry backup
+// (a scan begins none), the RunOnce key's creation (no question is asked),
+// the removal of the program's own staged copy after a failed copy, and the
+// restart (a scan's result is never the restart's). The owner's route to a
+// locked key (registry/PrivilegedKeyOpen.h), which widens the key's DACL for
+// a moment, is replaced in a scan by a read-only open. The scan writes its
+// own log and log directory.
 #include <windows.h>
 
 enum class Change {
