@@ -69,9 +69,8 @@ bool PrepareGivenLogDirectory(const wchar_t* directory)
         return false;
     if (!IsExistingDirectory(fullPath) && !CreateDirectoryW(fullPath, nullptr) && !IsExistingDirectory(fullPath))
         return false;
-    if (!SetCurrentDirectoryW(fullPath))
+    if (!SetCurrentDirectoryW(fullPath) || !UseLogDirectory(fullPath))
         return false;
-    UseCurrentDirectoryForLogs(true);
     LogInfo(L"Log dir: %ws", fullPath);
     return true;
 }
@@ -82,7 +81,7 @@ int RunEntry(int argc, wchar_t** argv, const RestartSteps& restart)
 {
     StartLogging();
     const CommandLine commandLine = ParseCommandLine(argc, argv);
-    UseCurrentDirectoryForLogs(false);
+    UseLogDirectory(nullptr);
     if (commandLine.logDirectory != nullptr) {
         // No desktop needed: LocalSystem has none.
         if (!PrepareGivenLogDirectory(commandLine.logDirectory)) {

@@ -4,6 +4,7 @@
 #include "registry/RegistryBackup.h"
 #include "registry/RegistryValueRead.h"
 #include "win/BoundedString.h"
+#include "win/LogDirectory.h"
 #include "win/MachineChange.h"
 #include "win/ScopedRegKey.h"
 
@@ -38,16 +39,32 @@ bool RegisterRestartRun()
     // A result of MAX_PATH is a cut path (left without a terminator on XP).
     if (length == 0 || length >= MAX_PATH)
         return RegistrationFailed();
-    return RegisterRestartRunFor(path);
+    return RegisterRestartRunFor(path, GivenLogDirectory());
 }
 
-bool RegisterRestartRunFor(const wchar_t* programPath)
+namespace {
+
+// " -log "<directory>"": a backslash before the closing quote is doubled, or
+// the runtime would read it as a quote inside the argument.
+bool AppendLogDirectory(wchar_t (&commandLine)[MAX_PATH], const wchar_t* directory)
+{
+    const size_t length = TextLength(directory);
+    const bool endsInBackslash = length > 0 && directory[length - 1] == L'\\';
+    return AppendBounded(commandLine, MAX_PATH, L" -log \"") && AppendBounded(commandLine, MAX_PATH, directory) &&
+           (!endsInBackslash || AppendBounded(commandLine, MAX_PATH, L"\\")) &&
+           AppendBounded(commandLine, MAX_PATH, L"\"");
+}
+
+}  // namespace
+
+bool RegisterRestartRunFor(const wchar_t* programPath, const wchar_t* logDirectory)
 {
     // Quoted: a path with spaces is otherwise read as a shorter program
     // followed by arguments.
     wchar_t commandLine[MAX_PATH] = L"";
     if (!AppendBounded(commandLine, MAX_PATH, L"\"") || !AppendBounded(commandLine, MAX_PATH, programPath) ||
-        !AppendBounded(commandLine, MAX_PATH, L"\" -r"))
+        !AppendBounded(commandLine, MAX_PATH, L"\" -r") ||
+        (logDirectory != nullptr && !AppendLogDirectory(commandLine, logDirectory)))
         return RegistrationFailed();
     HKEY opened = nullptr;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, kRunOnceKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE | KEY_QUERY_VALUE,

@@ -229,10 +229,18 @@ class ExitCodes(unittest.TestCase):
         with wineprefix.Prefix("win7") as p:
             m = infected_machine.InfectedMachine(p, BUILD)
             m.infect(EXE)
-            self.assertEqual(5, m.clean("y").exit_code)
+            # Cleaned with -log: the restoration after the restart logs there too.
+            run = m.run_cleaner(["-log", "C:\\vorn logs"], [("(y/n)?", "y"), ("press any key to reboot...", " ")])
+            self.assertEqual(5, run.exit_code, run.text)
+            self.assertIn("Cleaner finished, check C:\\vorn logs directory for logs", run.text)
+            self.assertEqual('"%s" -r -log "C:\\vorn logs"' % m.cleaner_windows, m.run_once())
             m.restart()
             self.assertEqual(5, m.logon().exit_code)
             self.assertEqual(0, m.verify_services()[0])
+            logs = sorted(os.listdir(p.unix_path("C:\\vorn logs")))
+            self.assertEqual(["Registry backup ", "Registry backup ", "TarnvexFix.log", "services.exe.infected"],
+                             [re.sub(r"^(Registry backup ).*", r"\1", name) for name in logs])
+            self.assertFalse(os.path.exists(os.path.join(p.desktop, "RA Ravariv")))
 
             scan = run_scan(m)
             self.assertEqual(0, scan.code, scan.console)
