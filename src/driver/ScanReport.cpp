@@ -150,7 +150,9 @@ void CloseDirectory(Report& r)
     if (!r.directory.open)
         return;
     r.directory.open = false;
-    ++r.found.rootkitDirectories;
+    // An empty one is what a cleaning run leaves behind: no trace.
+    if (r.directory.entries != 0)
+        ++r.found.rootkitDirectories;
     Tell(L"Rootkit directory %ws: %u entries", r.directory.path, static_cast<unsigned>(r.directory.entries));
 }
 

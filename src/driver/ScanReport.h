@@ -25,7 +25,7 @@ struct ScanFindings {
     bool cleanReplacementFound = false;
     bool removalReached = false;
     bool botIdDerived = false;
-    size_t rootkitDirectories = 0;
+    size_t rootkitDirectories = 0;   // with entries; an empty one is a cleaning run's leftover
     size_t recordsDiffering = 0;
     size_t keysMissing = 0;
     size_t valuesDiffering = 0;

@@ -55,7 +55,7 @@ LONG CreateRecordKey(HKEY root, const char* keyPath, REGSAM access, HKEY* key, D
 
 }  // namespace
 
-ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath, bool* createdNew, const BackupRestoreCalls& calls)
+ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath, bool* createdNew, const KeySecurityCalls& calls)
 {
     const REGSAM access = KEY_ALL_ACCESS | ACCESS_SYSTEM_SECURITY | KEY_WOW64_64KEY;
     HKEY opened = nullptr;
@@ -63,19 +63,10 @@ ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath, bool* createdNew, con
     bool withheldNew = false;
     LONG result = CreateRecordKey(root, keyPath, access, &opened, &disposition, &withheldNew);
     // A key whose own security grants the administrators no write (the
-    // table's security for BITS\Parameters from Vista on): through the backup
-    // and restore privileges, else through the owner's right to the DACL.
+    // table's security for BITS\Parameters from Vista on, a rootkit's lock).
     if (result == ERROR_ACCESS_DENIED) {
-        disposition = 0;
-        result = CreateKeyWithBackupRestore(calls, root, keyPath, access, &opened, &disposition);
-        if (result != ERROR_SUCCESS) {
-            disposition = REG_OPENED_EXISTING_KEY;
-            // The owner's route widens the key's DACL for a moment; a scan
-            // only reads.
-            const REGSAM readOnly = KEY_READ | ACCESS_SYSTEM_SECURITY | KEY_WOW64_64KEY;
-            result = IsScanMode() ? RegOpenKeyExA(root, keyPath, 0, readOnly, &opened)
-                                  : OpenKeyAsOwner(root, keyPath, access, &opened);
-        }
+        disposition = REG_OPENED_EXISTING_KEY;
+        result = OpenLockedKey(calls, root, keyPath, access, &opened);
     }
     const char* prefix = RegistryRootPathPrefix(root);
     if (result != ERROR_SUCCESS) {
@@ -92,23 +83,22 @@ ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath, bool* createdNew, con
     return ScopedRegKey(opened);
 }
 
-ScopedRegKey ApplyKeySecurity(const char* sddl, ScopedRegKey key, HKEY root, const char* keyPath)
+ScopedRegKey ApplyKeySecurity(const char* sddl, ScopedRegKey key, HKEY root, const char* keyPath,
+                              const KeySecurityCalls& calls)
 {
-    ScopedLocalMemory descriptor;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1,
-                                                              descriptor.Receive<PSECURITY_DESCRIPTOR>(), nullptr)) {
-        LogInfo(L"Failed to parse security descriptor");
-        return key;
-    }
     const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
                                        DACL_SECURITY_INFORMATION | SACL_SECURITY_INFORMATION |
                                        PROTECTED_DACL_SECURITY_INFORMATION;
-    const bool unchanged = IsScanMode() && KeyHasSecurity(key.Get(), descriptor.Get());
-    const Change change = unchanged ? Change::RewriteKeySecurity : Change::SetKeySecurity;
-    if (!WithholdChange(change, ChangeTarget::Key(RegistryRootShortName(root), keyPath)) &&
-        RegSetKeySecurity(key.Get(), parts, descriptor.Get()) != ERROR_SUCCESS) {
+    const ChangeTarget target = ChangeTarget::Key(RegistryRootShortName(root), keyPath);
+    switch (SetKeySecurityFromSddl(calls, key.Get(), sddl, parts, target)) {
+    case KeySecurityOutcome::NotParsed:
+        LogInfo(L"Failed to parse security descriptor");
+        return key;
+    case KeySecurityOutcome::NotSet:
         LogInfo(L"Failed to set security information");
         return key;
+    case KeySecurityOutcome::Set:
+        break;
     }
     LogInfo(L"Successfully set security information");
     // The new DACL may no longer grant full access; the first handle keeps
@@ -211,7 +201,7 @@ void RestoreValue(const wchar_t* line, HKEY key, uint32_t keepExisting)
     ApplyPlannedValue(plan, key, keepExisting, ValueKey{nullptr, nullptr});
 }
 
-void RestoreRecord(const KnownGoodRecord& record, const BackupRestoreCalls& calls)
+void RestoreRecord(const KnownGoodRecord& record, const KeySecurityCalls& calls)
 {
     bool createdNew = false;
     ScopedRegKey key = OpenRecordKey(record.root, record.keyPath, &createdNew, calls);
@@ -242,7 +232,7 @@ void RestoreRecord(const KnownGoodRecord& record, const BackupRestoreCalls& call
                 PlanValue(line, key.Get(), record.keepExisting, createdNew, where, &plan[planned++]);
         }
         if (!securitySet) {
-            key = ApplyKeySecurity(record.sddl, std::move(key), record.root, record.keyPath);
+            key = ApplyKeySecurity(record.sddl, std::move(key), record.root, record.keyPath, calls);
             securitySet = true;
         }
         for (size_t i = 0; i < planned; ++i)

@@ -15,6 +15,7 @@ import unittest
 
 import cleaner
 import infected_machine
+import volume_identity
 import wineprefix
 
 BUILD = os.environ.get("VORN_BUILD_DIR", ".")
@@ -34,14 +35,18 @@ class Scan:
 
 
 def run_scan(m, *extra):
-    """The scan on the machine, its stdin a pipe closed at once, no terminal."""
+    """The scan on the machine, with the volume identity the runs have (so
+    that it sees the rootkit's directories), its stdin a pipe closed at once,
+    no terminal."""
     env = m.prefix.env
     env["WINEDLLOVERRIDES"] += ";" + infected_machine.NATIVE_SERVICES
     before = len(m.log_text().split("\n")) - 1 if m.log_text() else 0
+    cleaner_windows = "C:\\" + os.path.relpath(m.cleaner, os.path.join(m.prefix.root, "drive_c")).replace("/", "\\")
+    argv = volume_identity.command(BUILD, [cleaner_windows, "-scan"] + list(extra))
     read_end, write_end = os.pipe()
     os.close(write_end)
     try:
-        r = subprocess.run([wineprefix.WINE, m.cleaner, "-scan"] + list(extra), env=env, stdin=read_end,
+        r = subprocess.run([wineprefix.WINE] + argv, env=env, stdin=read_end,
                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
     finally:
         os.close(read_end)
@@ -151,9 +156,10 @@ class ScanOnTheInfectedMachine(unittest.TestCase):
             self.check_report(m, scan)
 
             # The runs that follow make what the scan said, and nothing else.
+            logged = len(m.log_text().split("\n"))
             run = m.clean("y")
             self.assertEqual(5, run.exit_code, run.text)
-            cleaning = m.log_text().split("\n")
+            cleaning = m.log_text().split("\n")[logged - 1:]
             m.restart()
             self.assertEqual(5, m.logon().exit_code)
             backups = m.backups()
@@ -180,7 +186,9 @@ class ScanOnTheInfectedMachine(unittest.TestCase):
                           + infected_machine.STORE_ENTRY % "6.1.7601.17514" + "\\services.exe", scan.console)
         else:
             self.assertNotIn("services.exe", scan.console)
-        self.assertIn("Rootkit directories: the identifier could not be derived", scan.console)
+        entries = len(infected_machine.BOT_TREE)
+        for bot in m.bot_dirs:
+            self.assertIn("Rootkit directory %s: %d entries\n" % (bot.long, entries), scan.console)
         # The scan goes the cleaning run's way and then the restoration's.
         self.assertEqual(2, scan.log.count("info: Cleaning finished"))
         self.assertFalse([line for line in scan.log if "Registry backup" in line])
