@@ -19,9 +19,11 @@
 //
 // Not through here, because a scan never reaches them: the registry backup
 // (a scan begins none), the RunOnce key's creation (no question is asked),
-// the removal of the program's own staged copy after a failed copy, and the
-// restart (a scan's result is never the restart's). The owner's route to a
-// locked key (registry/PrivilegedKeyOpen.h), which widens the key's DACL for
+// the staged copy's security and its removal after a failed copy (the copy
+// itself is withheld), the removal's own directory for what waits for the
+// restart (a withheld deletion never fails), and the restart (a scan's result
+// is never the restart's). The route to a locked key
+// (registry/PrivilegedKeyOpen.h), which changes the key's owner and DACL for
 // a moment, is replaced in a scan by a read-only open. The scan writes its
 // own log and log directory.
 #include <windows.h>
