@@ -118,7 +118,7 @@ void WalkDirectory(const NtFileApi& api, HANDLE root, const wchar_t* rootPath, D
             continue;
         }
         TreeEntry entry;
-        OpenTreeEntry(api, top->directory, listed, &entry);
+        OpenTreeEntry(api, top->directory, listed, path, &entry);
         if (entry.directory && entry.handle.IsValid()) {
             const HANDLE directory = entry.handle.Get();
             if (levels.Push(&entry, directory, TextLength(path)) != nullptr)

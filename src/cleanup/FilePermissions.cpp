@@ -1,6 +1,7 @@
 #include "cleanup/FilePermissions.h"
 
 #include "logging/Log.h"
+#include "win/MachineChange.h"
 #include "win/ScopedHandle.h"
 #include "win/ScopedSid.h"
 
@@ -132,8 +133,10 @@ bool IsLockedDown(HANDLE entry)
     return true;
 }
 
-bool LockDown(HANDLE entry)
+bool LockDown(HANDLE entry, const wchar_t* path)
 {
+    if (WithholdChange(Change::SetFileSecurity, ChangeTarget::File(path)))
+        return true;
     SECURITY_DESCRIPTOR* const descriptor = LockedDownDescriptor();
     if (descriptor == nullptr)
         return false;

@@ -6,6 +6,7 @@
 #include "cleanup/FilePermissions.h"
 #include "cleanup/WidePath.h"
 #include "logging/Log.h"
+#include "win/MachineChange.h"
 
 namespace {
 
@@ -85,7 +86,14 @@ bool PendingRemoval::Create()
 
 void PendingRemoval::MoveAndSchedule(TreeEntry* entry, const wchar_t* path)
 {
-    if (!entry->handle.IsValid() || !entry->deletable || entry->link || !Create()) {
+    if (!entry->handle.IsValid() || !entry->deletable || entry->link) {
+        LogNotScheduled(path);
+        return;
+    }
+    // The move into the run's own directory and its scheduling, as one.
+    if (WithholdChange(Change::ScheduleRemoval, ChangeTarget::File(path)))
+        return;
+    if (!Create()) {
         LogNotScheduled(path);
         return;
     }

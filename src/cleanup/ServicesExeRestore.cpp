@@ -5,6 +5,8 @@
 #include "cleanup/ServicesExeVersion.h"
 #include "logging/Log.h"
 #include "win/ScopedFindHandle.h"
+#include "win/LogDirectory.h"
+#include "win/MachineChange.h"
 #include "win/ScopedHandle.h"
 #include "win/ScopedPrivileges.h"
 #include "win/Wow64.h"
@@ -16,7 +18,7 @@
 
 namespace {
 
-const char BackupPath[] = "RA Ravariv\\services.exe.infected";
+const char BackupName[] = "services.exe.infected";
 // GetTempFileNameA makes "svcXXXX.tmp" beside the image.
 const char StagedCopyPrefix[] = "svc";
 
@@ -160,12 +162,20 @@ bool LocateCleanCopy(const char* pattern, const char* storeDirectory, const Infe
 // else in the way (a directory) gets the attempt, which then fails.
 bool BackUpInfectedImage(const char* imagePath)
 {
-    const DWORD attributes = GetFileAttributesA(BackupPath);
+    char backupPath[MAX_PATH];
+    if (!CopyBounded(backupPath, MAX_PATH, LogDirectoryPrefixA()) || !AppendBounded(backupPath, MAX_PATH, BackupName))
+        return false;
+    const DWORD attributes = GetFileAttributesA(backupPath);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
         return true;
     LogInfo(L"Making backup of current services.exe");
+    wchar_t shownBackup[MAX_PATH];
+    if (MultiByteToWideChar(CP_ACP, 0, backupPath, -1, shownBackup, MAX_PATH) == 0)
+        shownBackup[0] = L'\0';
+    if (WithholdChange(Change::CopyFile, ChangeTarget::File(imagePath), nullptr, shownBackup))
+        return true;
     FsRedirectionGuard nativeSystemDirectory;
-    return CopyFileA(imagePath, BackupPath, TRUE) != FALSE;
+    return CopyFileA(imagePath, backupPath, TRUE) != FALSE;
 }
 
 // CopyFile gives the copy what the system directory gives new files (owned
@@ -205,6 +215,9 @@ bool StageCleanCopy(const FileSecurityCalls& calls, const char* candidate, const
     char systemDirectory[MAX_PATH];
     if (!image.security || !GetSystemDirectoryNarrow(systemDirectory))
         return false;
+    // The staged copy's name is made with the file; a scan names it by its pattern.
+    if (WithholdChange(Change::CopyFile, ChangeTarget::File(candidate), nullptr, L"svcXXXX.tmp beside services.exe"))
+        return CopyBounded(staged, MAX_PATH, systemDirectory) && AppendBounded(staged, MAX_PATH, "\\svcXXXX.tmp");
     FsRedirectionGuard nativeSystemDirectory;
     if (GetTempFileNameA(systemDirectory, StagedCopyPrefix, 0, staged) == 0)
         return false;
@@ -217,6 +230,11 @@ bool StageCleanCopy(const FileSecurityCalls& calls, const char* candidate, const
 
 bool ScheduleReplacement(const char* staged, const char* imagePath)
 {
+    wchar_t destination[MAX_PATH];
+    if (MultiByteToWideChar(CP_ACP, 0, imagePath, -1, destination, MAX_PATH) == 0)
+        destination[0] = L'\0';
+    if (WithholdChange(Change::ScheduleRename, ChangeTarget::File(staged), nullptr, destination))
+        return true;
     FsRedirectionGuard nativeSystemDirectory;
     if (MoveFileExA(staged, imagePath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
         return true;

@@ -1,6 +1,6 @@
 #pragma once
 // The service host image replacement: backs up the infected services.exe to
-// "RA Ravariv\services.exe.infected" (relative to the current directory),
+// "services.exe.infected" in the run's log directory (win/LogDirectory.h),
 // copies a clean store file of the same version beside it, gives the copy the
 // image's own owner, group and DACL and schedules it to be moved over the
 // image at the next restart. The component store keeps its own file.

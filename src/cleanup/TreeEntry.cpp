@@ -1,6 +1,7 @@
 #include "cleanup/TreeEntry.h"
 
 #include "cleanup/FilePermissions.h"
+#include "win/MachineChange.h"
 
 namespace {
 
@@ -56,7 +57,8 @@ TreeEntry::TreeEntry()
 {
 }
 
-void OpenTreeEntry(const NtFileApi& api, HANDLE parent, const ListedEntry& listed, TreeEntry* entry)
+void OpenTreeEntry(const NtFileApi& api, HANDLE parent, const ListedEntry& listed, const wchar_t* path,
+                   TreeEntry* entry)
 {
     entry->attributes = listed.attributes;
     const bool listedDirectory = (listed.attributes & kKindAttributes) == FILE_ATTRIBUTE_DIRECTORY;
@@ -81,7 +83,7 @@ void OpenTreeEntry(const NtFileApi& api, HANDLE parent, const ListedEntry& liste
     // Security and attributes belong to the file, not to this name.
     entry->shared = !listedDirectory && !entry->link && facts.links != 1;
     if (!entry->shared)
-        entry->lockedDown = LockDown(entry->handle.Get());
+        entry->lockedDown = LockDown(entry->handle.Get(), path);
 }
 
 bool OpenPathDirectory(const NtFileApi& api, HANDLE parent, const ListedEntry* listed, const wchar_t* name,
@@ -96,15 +98,19 @@ bool OpenPathDirectory(const NtFileApi& api, HANDLE parent, const ListedEntry* l
            (listed == nullptr || SameEntry(facts, *listed));
 }
 
-LONG DeleteTreeEntry(const NtFileApi& api, TreeEntry* entry)
+LONG DeleteTreeEntry(const NtFileApi& api, TreeEntry* entry, const wchar_t* path)
 {
     IO_STATUS_BLOCK io = {};
-    if (!entry->directory && !entry->link && !entry->shared) {
+    if (!entry->directory && !entry->link && !entry->shared &&
+        !WithholdChange(Change::SetFileAttributes, ChangeTarget::File(path))) {
         // Zero times are left as they are.
         FILE_BASIC_INFORMATION basic = {};
         basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
         api.setInformation(entry->handle.Get(), &io, &basic, sizeof(basic), FileBasicInformation);
     }
+    // In a scan a directory is empty by now, as its contents would be gone.
+    if (WithholdChange(entry->directory ? Change::RemoveDirectory : Change::DeleteFile, ChangeTarget::File(path)))
+        return 0;
     FILE_DISPOSITION_INFORMATION disposition = {};
     disposition.DoDeleteFile = TRUE;
     return api.setInformation(entry->handle.Get(), &io, &disposition, sizeof(disposition),

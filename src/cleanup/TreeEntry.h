@@ -23,8 +23,9 @@ struct TreeEntry {
 
 // Opens listed, an entry of the open directory parent, and locks it down
 // unless it is shared or replaced. The handle refuses others deletion and
-// renaming while it is held.
-void OpenTreeEntry(const NtFileApi& api, HANDLE parent, const ListedEntry& listed, TreeEntry* entry);
+// renaming while it is held. path names the entry in the log and in a scan.
+void OpenTreeEntry(const NtFileApi& api, HANDLE parent, const ListedEntry& listed, const wchar_t* path,
+                   TreeEntry* entry);
 
 // Opens a directory on the way down to the tree (the drive root when parent
 // is null and name an absolute native name), only to traverse it: false
@@ -34,5 +35,6 @@ bool OpenPathDirectory(const NtFileApi& api, HANDLE parent, const ListedEntry* l
 
 // Deletes the entry through its handle: a file not shared has its read-only,
 // hidden and system attributes cleared first. The entry is gone when the
-// handle closes. Returns the status.
-LONG DeleteTreeEntry(const NtFileApi& api, TreeEntry* entry);
+// handle closes. Returns the status; success in a scan, which withholds both
+// changes (win/MachineChange.h).
+LONG DeleteTreeEntry(const NtFileApi& api, TreeEntry* entry, const wchar_t* path);

@@ -8,25 +8,31 @@
 #include "cleanup/ServicesExeRestore.h"
 #include "driver/CommandLine.h"
 #include "driver/PlatformProbe.h"
+#include "driver/ScanReport.h"
 #include "logging/Log.h"
 #include "registry/ComServerRepair.h"
 #include "registry/ServicesRestore.h"
 
 bool IsRestorationMode(int argc, wchar_t** argv)
 {
-    return ReadCommandLine(argc, argv).mode == RunMode::Restoration;
+    return ParseCommandLine(argc, argv).mode == RunMode::Restoration;
 }
 
 namespace {
 
 void CleanPostVista(uint32_t osVersionCode)
 {
+    NoteScanPhase(ScanPhase::ComRepair);
     RepairComServerPaths(osVersionCode);
-    switch (CheckServicesExe()) {
+    NoteScanPhase(ScanPhase::ServiceHostImage);
+    const ServicesExeVerdict verdict = CheckServicesExe();
+    NoteServicesExeVerdict(verdict);
+    switch (verdict) {
     case ServicesExeVerdict::Infected:
         LogInfo(L"services.exe appears to be infected");
         if (!RestoreServicesExe()) {
             LogInfo(L"Failed to restore services.exe");
+            NoteScanPhase(ScanPhase::RemovalNotReached);
             return;
         }
         LogInfo(L"Restored services.exe successfully");
@@ -39,13 +45,16 @@ void CleanPostVista(uint32_t osVersionCode)
         LogInfo(L"services.exe appears to be clean");
         break;
     }
+    NoteScanPhase(ScanPhase::MalwareRemoval);
     RemoveMalwareFiles();
 }
 
 // The service host image is neither checked nor replaced before Vista.
 void CleanPreVista(uint32_t osVersionCode)
 {
+    NoteScanPhase(ScanPhase::ComRepair);
     RepairComServerPaths(osVersionCode);
+    NoteScanPhase(ScanPhase::MalwareRemoval);
     RemoveMalwareFiles();
 }
 
@@ -53,10 +62,15 @@ void CleanPreVista(uint32_t osVersionCode)
 
 int CleanSystem(int argc, wchar_t** argv, const OSVERSIONINFOEXW& version, bool* restorationMode)
 {
+    *restorationMode = IsRestorationMode(argc, argv);
+    return RunPhases(*restorationMode, version);
+}
+
+int RunPhases(bool restorationMode, const OSVERSIONINFOEXW& version)
+{
     // Redirection is switched off only around the calls that name the native
     // system directory (the service host image); see win/Wow64.h.
     const bool wow64 = IsWow64();
-    *restorationMode = IsRestorationMode(argc, argv);
 
     const uint32_t osVersionCode = GetOsVersionCode(version);
     if (osVersionCode == OsVersionUnsupported) {
@@ -71,8 +85,10 @@ int CleanSystem(int argc, wchar_t** argv, const OSVERSIONINFOEXW& version, bool*
     else
         LogInfo(wow64 ? L"Detected pre-Vista 64 bit windows system" : L"Detected pre-Vista 32 bit windows system");
 
-    if (*restorationMode)
+    if (restorationMode) {
+        NoteScanPhase(ScanPhase::Restoration);
         RestoreServices(osVersionCode);
+    }
     else if (postVista)
         CleanPostVista(osVersionCode);
     else

@@ -2,7 +2,7 @@
 // The cleaning sequence of both run modes.
 #include <windows.h>
 
-// The command line asks for the restoration run: a lone "-r" (see CommandLine.h).
+// The command line asks for the restoration run ("-r", see CommandLine.h).
 bool IsRestorationMode(int argc, wchar_t** argv);
 
 const int CleanSystemDone = 0;
@@ -13,3 +13,6 @@ const int CleanSystemUnsupported = 3;
 // *restorationMode. Returns CleanSystemDone, or
 // CleanSystemUnsupported for a Windows version the cleaner does not know.
 int CleanSystem(int argc, wchar_t** argv, const OSVERSIONINFOEXW& version, bool* restorationMode);
+
+// The phases of one mode, as CleanSystem runs them; the scan runs both modes.
+int RunPhases(bool restorationMode, const OSVERSIONINFOEXW& version);

@@ -5,7 +5,8 @@
 namespace {
 
 // One documented switch: its name (compared exactly, case included), whether
-// an argument follows it, and what it sets. A new switch is one more entry.
+// an argument follows it, and what it sets. A new switch is one more entry;
+// the README lists the same.
 struct Switch {
     const wchar_t* name;
     bool takesArgument;
@@ -13,28 +14,36 @@ struct Switch {
     bool (*apply)(CommandLine& line, const wchar_t* argument);
 };
 
-// One run mode per command line.
 bool SetMode(CommandLine& line, RunMode mode)
 {
-    if (line.mode != RunMode::Cleaning)
+    const bool scanAndRestoration = (line.mode == RunMode::Scan && mode == RunMode::Restoration) ||
+                                    (line.mode == RunMode::Restoration && mode == RunMode::Scan);
+    if (line.mode != RunMode::Cleaning && !scanAndRestoration)
         return false;
-    line.mode = mode;
+    line.mode = scanAndRestoration ? RunMode::Scan : mode;
     return true;
 }
 
 const Switch kSwitches[] = {
     {L"-r", false, [](CommandLine& line, const wchar_t*) { return SetMode(line, RunMode::Restoration); }},
+    {L"-scan", false, [](CommandLine& line, const wchar_t*) { return SetMode(line, RunMode::Scan); }},
     {L"-undo", true,
      [](CommandLine& line, const wchar_t* file) {
          line.undoFile = file;
          return SetMode(line, RunMode::Undo);
+     }},
+    {L"-log", true,
+     [](CommandLine& line, const wchar_t* directory) {
+         line.logDirectory = directory;
+         return true;
      }},
 };
 
 const Switch* FindSwitch(const wchar_t* argument)
 {
     for (const Switch& candidate : kSwitches) {
-        // A plain code-unit comparison: lstrcmpW's word sort would weigh the hyphen less.
+        // A plain code-unit comparison: "-R" or "/r" are no switches, and
+        // lstrcmpW's word sort would weigh the hyphen less.
         if (argument != nullptr && wcscmp(argument, candidate.name) == 0)
             return &candidate;
     }
@@ -67,14 +76,14 @@ bool ReadSwitches(int argc, wchar_t** argv, CommandLine* line)
 
 }  // namespace
 
-CommandLine ReadCommandLine(int argc, wchar_t** argv)
+CommandLine ParseCommandLine(int argc, wchar_t** argv)
 {
     CommandLine line;
-    if (argc > 1 && ReadSwitches(argc, argv, &line))
+    if (ReadSwitches(argc, argv, &line))
         return line;
-    // Today's rule for everything else.
-    CommandLine cleaning;
+    // Today's rule: exactly one argument, and it is exactly "-r".
+    CommandLine earlier;
     if (argc == 2 && argv[1] != nullptr && wcscmp(argv[1], L"-r") == 0)
-        cleaning.mode = RunMode::Restoration;
-    return cleaning;
+        earlier.mode = RunMode::Restoration;
+    return earlier;
 }

@@ -7,10 +7,12 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "driver/CommandLine.h"
 #include "driver/RunCleaner.h"
 #include "logging/FormatterCustom.h"
 #include "logging/Log.h"
 #include "logging/LogFileSync.h"
+#include "win/LogDirectory.h"
 
 namespace {
 
@@ -54,24 +56,57 @@ bool PrepareLogDirectory()
     return true;
 }
 
+namespace {
+
+bool PrepareGivenLogDirectory(const wchar_t* directory)
+{
+    // Resolved once against the directory the program was started in, and
+    // made the current directory: every later name of the run's files is
+    // relative to it. A name that exists and is no directory is refused.
+    wchar_t fullPath[MAX_PATH];
+    const DWORD length = GetFullPathNameW(directory, MAX_PATH, fullPath, nullptr);
+    if (length == 0 || length >= MAX_PATH)
+        return false;
+    if (!IsExistingDirectory(fullPath) && !CreateDirectoryW(fullPath, nullptr) && !IsExistingDirectory(fullPath))
+        return false;
+    if (!SetCurrentDirectoryW(fullPath) || !UseLogDirectory(fullPath))
+        return false;
+    LogInfo(L"Log dir: %ws", fullPath);
+    return true;
+}
+
+}  // namespace
+
 int RunEntry(int argc, wchar_t** argv, const RestartSteps& restart)
 {
     StartLogging();
-    if (!PrepareDesktopPath()) {
-        printf("Couldn't retrieve path to Desktop\n");
-        StopLogging();
-        return EntryResultNoLogDirectory;
-    }
-    SetCurrentDirectoryW(desktopPath);
-    if (!PrepareLogDirectory()) {
-        printf("Couldn't prepare directory for logs\n");
-        StopLogging();
-        return EntryResultNoLogDirectory;
+    const CommandLine commandLine = ParseCommandLine(argc, argv);
+    UseLogDirectory(nullptr);
+    if (commandLine.logDirectory != nullptr) {
+        // No desktop needed: LocalSystem has none.
+        if (!PrepareGivenLogDirectory(commandLine.logDirectory)) {
+            printf("Couldn't prepare directory for logs\n");
+            StopLogging();
+            return EntryResultNoLogDirectory;
+        }
+    } else {
+        if (!PrepareDesktopPath()) {
+            printf("Couldn't retrieve path to Desktop\n");
+            StopLogging();
+            return EntryResultNoLogDirectory;
+        }
+        SetCurrentDirectoryW(desktopPath);
+        if (!PrepareLogDirectory()) {
+            printf("Couldn't prepare directory for logs\n");
+            StopLogging();
+            return EntryResultNoLogDirectory;
+        }
     }
 
     int result;
     {
-        logging::LogFileSync logFile("RA Ravariv\\TarnvexFix.log");
+        logging::LogFileSync logFile(commandLine.logDirectory != nullptr ? "TarnvexFix.log"
+                                                                          : "RA Ravariv\\TarnvexFix.log");
         FormatterCustom formatter;
         logFile.formatter = &formatter;
 

@@ -9,11 +9,13 @@
 #include "driver/CommandLine.h"
 #include "driver/Console.h"
 #include "driver/PlatformProbe.h"
+#include "driver/Scan.h"
 #include "logging/Log.h"
 #include "registry/RegistryBackup.h"
 #include "registry/RegistryUndo.h"
 #include "registry/RestartRegistration.h"
 #include "win/BoundedString.h"
+#include "win/LogDirectory.h"
 
 namespace {
 
@@ -35,15 +37,13 @@ SYSTEMTIME LogStartTime()
     return now;
 }
 
-const wchar_t kLogDirectoryPrefix[] = L"RA Ravariv\\";
-
 // A relative name is one in the log directory, where the runs write their
 // backups.
 bool BackupFilePath(const wchar_t* name, wchar_t (&path)[kUndoPathCapacity])
 {
     const bool absolute = name[0] == L'\\' || name[0] == L'/' || (name[0] != L'\0' && name[1] == L':');
     return absolute ? CopyBounded(path, kUndoPathCapacity, name)
-                    : CopyBounded(path, kUndoPathCapacity, kLogDirectoryPrefix) &&
+                    : CopyBounded(path, kUndoPathCapacity, LogDirectoryPrefix()) &&
                           AppendBounded(path, kUndoPathCapacity, name);
 }
 
@@ -108,12 +108,15 @@ int RunCleaner(int argc, wchar_t** argv, void (*queryOsVersion)(OSVERSIONINFOEXW
     if (version.dwMajorVersion == 0)
         return RunResultNoVersion;
     ReportOsInformation(version);
+    const CommandLine command = ParseCommandLine(argc, argv);
+    // A scan asks nothing, waits for no key and ends without a restart.
+    if (command.mode == RunMode::Scan)
+        return RunScan(version);
 
     // Every registry change of the run, from the COM repair to the restart
     // registration, is backed up first; the undo's own changes too, so that
     // it can be taken back in turn.
     BeginRegistryBackup(started);
-    const CommandLine command = ReadCommandLine(argc, argv);
     if (command.mode == RunMode::Undo) {
         const bool undone = UndoRun(command.undoFile);
         EndRegistryBackup();

@@ -9,6 +9,7 @@ const int RunResultNoVersion = 8;
 // The run flow: banner, start time, platform report, the cleaning sequence,
 // the services question, the notices and the final key press. Returns
 // RunResultRestart, RunResultNoVersion, the cleaning sequence's refusal, or
-// RunResultUndoRefused.
+// RunResultUndoRefused; a scan returns its own result (driver/ScanReport.h)
+// instead of RunResultRestart.
 // queryOsVersion is replaceable where a test needs a failed query.
 int RunCleaner(int argc, wchar_t** argv, void (*queryOsVersion)(OSVERSIONINFOEXW&) = nullptr);

@@ -5,6 +5,7 @@
 #include "registry/RegistryRootNames.h"
 #include "registry/RegistryValueRead.h"
 #include "win/OsVersionCode.h"
+#include "win/MachineChange.h"
 #include "win/ScopedRegKey.h"
 
 #include <cwchar>
@@ -66,7 +67,9 @@ void ReplaceDefaultValue(const wchar_t* newData, HKEY root, const wchar_t* subKe
     ScopedRegKey key(opened);
 
     DefaultValue current;
+    const ChangeTarget target = ChangeTarget::Key(RegistryRootShortName(root), subKey);
     if (!ReadDefaultValue(key.Get(), &current)) {
+        NoteUncheckable(L"read", target);
         LogRegistryLine(L"Failed to read registry key", root, subKey, nullptr);
         return;
     }
@@ -77,8 +80,9 @@ void ReplaceDefaultValue(const wchar_t* newData, HKEY root, const wchar_t* subKe
         BackUpMissingValue(key.Get(), root, subKey, nullptr);
 
     const DWORD newBytes = static_cast<DWORD>((wcslen(newData) + 1) * sizeof(wchar_t));
-    if (RegSetValueExW(key.Get(), nullptr, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(newData), newBytes) !=
-        ERROR_SUCCESS) {
+    if (!WithholdChange(Change::SetValue, target, current.present ? current.Text() : nullptr, newData) &&
+        RegSetValueExW(key.Get(), nullptr, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(newData), newBytes) !=
+            ERROR_SUCCESS) {
         LogRegistryLine(L"Failed to write new registry value", root, subKey, nullptr);
         return;
     }

@@ -1,5 +1,6 @@
 #include "registry/KeySecurity.h"
 
+#include "registry/RegistryBackup.h"
 #include "win/ScopedLocalMemory.h"
 #include "win/ScopedPrivileges.h"
 
@@ -16,11 +17,14 @@ namespace {
 
 template <typename Char, typename Convert>
 KeySecurityOutcome SetFromSddl(const KeySecurityCalls& calls, HKEY key, const Char* sddl, SECURITY_INFORMATION parts,
-                               Convert convert)
+                               Convert convert, const ChangeTarget& target)
 {
     ScopedLocalMemory descriptor;
     if (!convert(sddl, SDDL_REVISION_1, descriptor.Receive<PSECURITY_DESCRIPTOR>(), nullptr))
         return KeySecurityOutcome::NotParsed;
+    const bool unchanged = IsScanMode() && KeyHasSecurity(key, descriptor.Get());
+    if (WithholdChange(unchanged ? Change::RewriteKeySecurity : Change::SetKeySecurity, target))
+        return KeySecurityOutcome::Set;
     return SetKeySecurityWithPrivileges(calls, key, parts, descriptor.Get()) == ERROR_SUCCESS
                ? KeySecurityOutcome::Set
                : KeySecurityOutcome::NotSet;
@@ -29,13 +33,13 @@ KeySecurityOutcome SetFromSddl(const KeySecurityCalls& calls, HKEY key, const Ch
 }  // namespace
 
 KeySecurityOutcome SetKeySecurityFromSddl(const KeySecurityCalls& calls, HKEY key, const char* sddl,
-                                          SECURITY_INFORMATION parts)
+                                          SECURITY_INFORMATION parts, const ChangeTarget& target)
 {
-    return SetFromSddl(calls, key, sddl, parts, ConvertStringSecurityDescriptorToSecurityDescriptorA);
+    return SetFromSddl(calls, key, sddl, parts, ConvertStringSecurityDescriptorToSecurityDescriptorA, target);
 }
 
 KeySecurityOutcome SetKeySecurityFromSddl(const KeySecurityCalls& calls, HKEY key, const wchar_t* sddl,
-                                          SECURITY_INFORMATION parts)
+                                          SECURITY_INFORMATION parts, const ChangeTarget& target)
 {
-    return SetFromSddl(calls, key, sddl, parts, ConvertStringSecurityDescriptorToSecurityDescriptorW);
+    return SetFromSddl(calls, key, sddl, parts, ConvertStringSecurityDescriptorToSecurityDescriptorW, target);
 }

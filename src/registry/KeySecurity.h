@@ -7,6 +7,8 @@
 // SACL.
 #include <windows.h>
 
+#include "win/MachineChange.h"
+
 // The calls whose rules Wine does not enforce (it takes any owner, and does
 // not let SeTakeOwnershipPrivilege grant WRITE_OWNER); tests put models of
 // Windows' rules in their place.
@@ -31,8 +33,10 @@ LONG SetKeySecurityWithPrivileges(const KeySecurityCalls& calls, HKEY key, SECUR
 
 enum class KeySecurityOutcome { Set, NotParsed, NotSet };
 
-// The same from SDDL text (revision 1), narrow or wide.
+// The same from SDDL text (revision 1), narrow or wide. `target` names the
+// key for a scan, which withholds the change (win/MachineChange.h) and tells
+// a rewrite of the security the key already has from a real change.
 KeySecurityOutcome SetKeySecurityFromSddl(const KeySecurityCalls& calls, HKEY key, const char* sddl,
-                                          SECURITY_INFORMATION parts);
+                                          SECURITY_INFORMATION parts, const ChangeTarget& target);
 KeySecurityOutcome SetKeySecurityFromSddl(const KeySecurityCalls& calls, HKEY key, const wchar_t* sddl,
-                                          SECURITY_INFORMATION parts);
+                                          SECURITY_INFORMATION parts, const ChangeTarget& target);

@@ -2,6 +2,7 @@
 
 #include "logging/Log.h"
 #include "registry/HeapBytes.h"
+#include "win/MachineChange.h"
 #include "win/ScopedPrivileges.h"
 #include "win/ScopedRegKey.h"
 #include "win/ScopedSid.h"
@@ -136,6 +137,10 @@ template <typename Char, typename OpenKey>
 LONG OpenLockedKeyWith(const KeySecurityCalls& calls, OpenKey openKey, HKEY root, const Char* subKey, REGSAM access,
                        HKEY* key)
 {
+    // A scan changes no key's owner or DACL, not even for a moment: it only
+    // reads, which a lock that leaves the administrators read access allows.
+    if (IsScanMode())
+        return openKey(root, subKey, 0, KEY_READ | (access & (ACCESS_SYSTEM_SECURITY | kViewFlags)), key);
     ScopedPrivileges privileges(L"SeTakeOwnershipPrivilege", L"SeRestorePrivilege");
     if (!privileges.Enabled())
         return ERROR_PRIVILEGE_NOT_HELD;

@@ -6,6 +6,7 @@
 #include "registry/RegistryRootNames.h"
 #include "registry/RegistryValueRead.h"
 #include "registry/ValueLine.h"
+#include "win/MachineChange.h"
 #include "win/ScopedLocalMemory.h"
 
 #include <sddl.h>
@@ -35,6 +36,27 @@ CurrentValue CompareWithCurrent(HKEY key, const ParsedValue& knownGood, Registry
     return CurrentValue::Different;
 }
 
+// RegCreateKeyExA, or in a scan the existing key; a key the scan would create
+// has no handle and counts as new, as a later record of it finds it.
+LONG CreateRecordKey(HKEY root, const char* keyPath, REGSAM access, HKEY* key, DWORD* disposition, bool* isNew)
+{
+    *isNew = false;
+    if (!IsScanMode())
+        return RegCreateKeyExA(root, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, key, disposition);
+    const wchar_t* rootName = RegistryRootShortName(root);
+    *disposition = REG_OPENED_EXISTING_KEY;
+    *isNew = IsWithheldKey(rootName, keyPath);
+    if (*isNew)
+        return ERROR_SUCCESS;
+    const LONG result = RegOpenKeyExA(root, keyPath, 0, access, key);
+    if (result != ERROR_FILE_NOT_FOUND)
+        return result;
+    WithholdChange(Change::CreateKey, ChangeTarget::Key(rootName, keyPath));
+    *disposition = REG_CREATED_NEW_KEY;
+    *isNew = true;
+    return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath, bool* createdNew, const KeySecurityCalls& calls)
@@ -42,8 +64,8 @@ ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath, bool* createdNew, con
     const REGSAM access = KEY_ALL_ACCESS | ACCESS_SYSTEM_SECURITY | KEY_WOW64_64KEY;
     HKEY opened = nullptr;
     DWORD disposition = 0;
-    LONG result = RegCreateKeyExA(root, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &opened,
-                                  &disposition);
+    bool withheldNew = false;
+    LONG result = CreateRecordKey(root, keyPath, access, &opened, &disposition, &withheldNew);
     // A key whose own security grants the administrators no write (the
     // table's security for BITS\Parameters from Vista on, a rootkit's lock).
     if (result == ERROR_ACCESS_DENIED) {
@@ -52,6 +74,7 @@ ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath, bool* createdNew, con
     }
     const char* prefix = RegistryRootPathPrefix(root);
     if (result != ERROR_SUCCESS) {
+        NoteUncheckable(L"open", ChangeTarget::Key(RegistryRootShortName(root), keyPath));
         LogInfo(L"Creating %hs%hs - failed", prefix, keyPath);
         return ScopedRegKey();
     }
@@ -60,16 +83,18 @@ ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath, bool* createdNew, con
     else
         LogInfo(L"Creating %hs%hs - opened existing", prefix, keyPath);
     if (createdNew != nullptr)
-        *createdNew = disposition == REG_CREATED_NEW_KEY;
+        *createdNew = disposition == REG_CREATED_NEW_KEY || withheldNew;
     return ScopedRegKey(opened);
 }
 
-ScopedRegKey ApplyKeySecurity(const char* sddl, ScopedRegKey key, const KeySecurityCalls& calls)
+ScopedRegKey ApplyKeySecurity(const char* sddl, ScopedRegKey key, HKEY root, const char* keyPath,
+                              const KeySecurityCalls& calls)
 {
     const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
                                        DACL_SECURITY_INFORMATION | SACL_SECURITY_INFORMATION |
                                        PROTECTED_DACL_SECURITY_INFORMATION;
-    switch (SetKeySecurityFromSddl(calls, key.Get(), sddl, parts)) {
+    const ChangeTarget target = ChangeTarget::Key(RegistryRootShortName(root), keyPath);
+    switch (SetKeySecurityFromSddl(calls, key.Get(), sddl, parts, target)) {
     case KeySecurityOutcome::NotParsed:
         LogInfo(L"Failed to parse security descriptor");
         return key;
@@ -124,7 +149,7 @@ void PlanValue(const wchar_t* line, HKEY key, uint32_t keepExisting, bool keyIsN
                     present.size);
 }
 
-void ApplyPlannedValue(const PlannedValue& plan, HKEY key, uint32_t keepExisting)
+void ApplyPlannedValue(const PlannedValue& plan, HKEY key, uint32_t keepExisting, const ValueKey& where)
 {
     if (!plan.parsed) {
         LogInfo(L"Failed to parse value entry, skipping.");
@@ -150,7 +175,11 @@ void ApplyPlannedValue(const PlannedValue& plan, HKEY key, uint32_t keepExisting
         LogInfo(L"Updating value \"%ws\", current value differs from known good one", knownGood.name);
         break;
     }
-    if (RegSetValueExW(key, knownGood.name, 0, knownGood.type, knownGood.data.get(), knownGood.size) == ERROR_SUCCESS)
+    const char* keyPath = where.keyPath != nullptr ? where.keyPath : "";
+    const ChangeTarget target = ChangeTarget::Key(RegistryRootShortName(where.root), keyPath, knownGood.name);
+    if (WithholdChange(Change::SetValue, target,
+                       plan.current == CurrentValue::Missing ? nullptr : L"(differs)", L"(known good)") ||
+        RegSetValueExW(key, knownGood.name, 0, knownGood.type, knownGood.data.get(), knownGood.size) == ERROR_SUCCESS)
         LogInfo(L"... success");
     else
         LogInfo(L"... failed");
@@ -180,7 +209,7 @@ void RestoreValue(const wchar_t* line, HKEY key, uint32_t keepExisting)
 {
     PlannedValue plan;
     PlanValue(line, key, keepExisting, false, ValueKey{nullptr, nullptr}, &plan);
-    ApplyPlannedValue(plan, key, keepExisting);
+    ApplyPlannedValue(plan, key, keepExisting, ValueKey{nullptr, nullptr});
 }
 
 void RestoreRecord(const KnownGoodRecord& record, const KeySecurityCalls& calls)
@@ -189,7 +218,8 @@ void RestoreRecord(const KnownGoodRecord& record, const KeySecurityCalls& calls)
     BackUpKeyToBeCreated(record.root, record.keyPath);
     bool createdNew = false;
     ScopedRegKey key = OpenRecordKey(record.root, record.keyPath, &createdNew, calls);
-    if (!key.IsValid()) return;
+    // A key a scan would create has no handle.
+    if (!key.IsValid() && !createdNew) return;
     const ValueKey where{record.root, record.keyPath};
     // Everything the record replaces is read and backed up first, and goes
     // to disk in one piece before the key changes; value by value when there
@@ -213,10 +243,10 @@ void RestoreRecord(const KnownGoodRecord& record, const KeySecurityCalls& calls)
                 PlanValue(line, key.Get(), record.keepExisting, createdNew, where, &plan[planned++]);
         }
         if (!securitySet) {
-            key = ApplyKeySecurity(record.sddl, std::move(key), calls);
+            key = ApplyKeySecurity(record.sddl, std::move(key), record.root, record.keyPath, calls);
             securitySet = true;
         }
         for (size_t i = 0; i < planned; ++i)
-            ApplyPlannedValue(plan[i], key.Get(), record.keepExisting);
+            ApplyPlannedValue(plan[i], key.Get(), record.keepExisting, where);
     } while (line != nullptr);
 }

@@ -17,10 +17,11 @@ void RestoreRecord(const KnownGoodRecord& record, const KeySecurityCalls& calls 
 ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath, bool* createdNew = nullptr,
                            const KeySecurityCalls& calls = SystemKeySecurityCalls());
 
-// Sets owner, group, protected DACL and SACL from `sddl`, with the privilege
-// an owner such as SYSTEM needs. Returns the handle to go on with: a fresh one
-// opened under the new security when that works, otherwise the given one.
-ScopedRegKey ApplyKeySecurity(const char* sddl, ScopedRegKey key,
+// Sets owner, group, protected DACL and SACL from `sddl` on the key
+// root\keyPath open as `key`, with the privilege an owner such as SYSTEM
+// needs. Returns the handle to go on with: a fresh one opened under the new
+// security when that works, otherwise the given one.
+ScopedRegKey ApplyKeySecurity(const char* sddl, ScopedRegKey key, HKEY root, const char* keyPath,
                               const KeySecurityCalls& calls = SystemKeySecurityCalls());
 
 // Brings one value line into `key`: written when missing, or when different

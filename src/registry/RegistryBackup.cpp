@@ -7,6 +7,7 @@
 #include "registry/RegistryScript.h"
 #include "registry/RegistryValueRead.h"
 #include "win/BoundedString.h"
+#include "win/LogDirectory.h"
 #include "win/ScopedHandle.h"
 #include "win/ScopedLocalMemory.h"
 #include "win/ScopedRegKey.h"
@@ -33,7 +34,6 @@ static_assert(sizeof(kBackupIncompleteLine) == sizeof(kBackupCompleteLine), "the
 
 namespace {
 
-const wchar_t kBackupDirectory[] = L"RA Ravariv\\";
 // A second run in the same second gets " (2)", and so on.
 const int kMostNamesTried = 100;
 
@@ -250,7 +250,7 @@ bool FormName(const SYSTEMTIME& t, int attempt, const wchar_t* suffix, wchar_t (
 
 bool InBackupDirectory(const wchar_t* name, wchar_t (&path)[MAX_PATH])
 {
-    return CopyBounded(path, MAX_PATH, kBackupDirectory) && AppendBounded(path, MAX_PATH, name);
+    return CopyBounded(path, MAX_PATH, LogDirectoryPrefix()) && AppendBounded(path, MAX_PATH, name);
 }
 
 // The byte order mark and the first lines, which say that the backup is
@@ -492,6 +492,23 @@ bool ReadKeySecurity(HKEY key, HeapBytes* descriptor, SECURITY_INFORMATION* part
 
 // The comment with the key's present security and the key's header: a new
 // block starts here. next null: recorded whatever it is.
+// Whether present (with the parts read of it) has next's owner, group, DACL
+// and audit entries, so that setting next replaces nothing; a SACL that could
+// not be read is taken to differ. False when the descriptors cannot be read.
+bool SameSecurity(PSECURITY_DESCRIPTOR present, SECURITY_INFORMATION parts, PSECURITY_DESCRIPTOR next, bool* same)
+{
+    const SECURITY_INFORMATION compared =
+        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    ScopedLocalMemory presentCompared;
+    ScopedLocalMemory nextText;
+    if (!SecurityString(present, compared, &presentCompared) || !SecurityString(next, compared, &nextText))
+        return false;
+    *same = wcscmp(static_cast<const wchar_t*>(presentCompared.Get()), static_cast<const wchar_t*>(nextText.Get())) ==
+                0 &&
+            (parts & SACL_SECURITY_INFORMATION) != 0 && SameAuditEntries(present, next);
+    return true;
+}
+
 bool WriteSecurityEntry(BackupFile& state, HKEY key, const wchar_t* keyName, PSECURITY_DESCRIPTOR next)
 {
     const RecordName record(keyName, L":", nullptr);
@@ -503,18 +520,11 @@ bool WriteSecurityEntry(BackupFile& state, HKEY key, const wchar_t* keyName, PSE
     if (!ReadKeySecurity(key, &present, &parts) || !SecurityString(present.get(), parts, &presentText))
         return false;
     if (next != nullptr) {
-        // The same owner, group, DACL and audit entries: nothing is replaced.
-        // A SACL that could not be read is taken to differ.
-        const SECURITY_INFORMATION compared =
-            OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-        ScopedLocalMemory presentCompared;
-        ScopedLocalMemory nextText;
-        if (!SecurityString(present.get(), compared, &presentCompared) || !SecurityString(next, compared, &nextText))
+        bool same = false;
+        if (!SameSecurity(present.get(), parts, next, &same))
             return false;
-        if (wcscmp(static_cast<const wchar_t*>(presentCompared.Get()), static_cast<const wchar_t*>(nextText.Get())) ==
-                0 &&
-            (parts & SACL_SECURITY_INFORMATION) != 0 && SameAuditEntries(present.get(), next))
-            return true;
+        if (same)
+            return true;  // nothing is replaced
     }
     BackupFile* file = ReadyFile();
     if (file == nullptr)
@@ -668,6 +678,14 @@ bool CompleteFile(BackupFile& file)
 }
 
 }  // namespace
+
+bool KeyHasSecurity(HKEY key, PSECURITY_DESCRIPTOR next)
+{
+    HeapBytes present;
+    SECURITY_INFORMATION parts = 0;
+    bool same = false;
+    return ReadKeySecurity(key, &present, &parts) && SameSecurity(present.get(), parts, next, &same) && same;
+}
 
 void BeginRegistryBackup(const SYSTEMTIME& runStart)
 {

@@ -51,6 +51,10 @@ void BackUpMissingValue(HKEY key, HKEY root, const char* subKey, const wchar_t* 
 void BackUpKeySecurity(HKEY root, const char* subKey, HKEY key, PSECURITY_DESCRIPTOR next);
 void BackUpKeySecurity(HKEY root, const wchar_t* subKey, HKEY key, PSECURITY_DESCRIPTOR next);
 
+// True when the key's owner, group, DACL and audit entries are those of
+// `next`: setting them changes nothing. A SACL that cannot be read differs.
+bool KeyHasSecurity(HKEY key, PSECURITY_DESCRIPTOR next);
+
 // Before root\subKey is created or opened by a call that creates what is
 // missing: the removal of the outermost key that does not exist yet (nothing
 // when the key exists).

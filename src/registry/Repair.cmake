@@ -26,7 +26,7 @@ add_library(vorn_registry STATIC
     ${CMAKE_CURRENT_LIST_DIR}/ServicesRestore.cpp
 )
 target_include_directories(vorn_registry PUBLIC ${CMAKE_SOURCE_DIR}/src)
-target_link_libraries(vorn_registry PUBLIC vorn_registry_parser vorn_logging advapi32)
+target_link_libraries(vorn_registry PUBLIC vorn_registry_parser vorn_win vorn_logging advapi32)
 if(TARGET vorn_registry_data)
     target_link_libraries(vorn_registry PUBLIC vorn_registry_data)
 endif()

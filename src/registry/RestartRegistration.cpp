@@ -4,6 +4,8 @@
 #include "registry/RegistryBackup.h"
 #include "registry/RegistryValueRead.h"
 #include "win/BoundedString.h"
+#include "win/LogDirectory.h"
+#include "win/MachineChange.h"
 #include "win/ScopedRegKey.h"
 
 #include <windows.h>
@@ -43,16 +45,32 @@ bool RegisterRestartRun()
     // A result of MAX_PATH is a cut path (left without a terminator on XP).
     if (length == 0 || length >= MAX_PATH)
         return RegistrationFailed();
-    return RegisterRestartRunFor(path);
+    return RegisterRestartRunFor(path, GivenLogDirectory());
 }
 
-bool RegisterRestartRunFor(const wchar_t* programPath)
+namespace {
+
+// " -log "<directory>"": a backslash before the closing quote is doubled, or
+// the runtime would read it as a quote inside the argument.
+bool AppendLogDirectory(wchar_t (&commandLine)[MAX_PATH], const wchar_t* directory)
+{
+    const size_t length = TextLength(directory);
+    const bool endsInBackslash = length > 0 && directory[length - 1] == L'\\';
+    return AppendBounded(commandLine, MAX_PATH, L" -log \"") && AppendBounded(commandLine, MAX_PATH, directory) &&
+           (!endsInBackslash || AppendBounded(commandLine, MAX_PATH, L"\\")) &&
+           AppendBounded(commandLine, MAX_PATH, L"\"");
+}
+
+}  // namespace
+
+bool RegisterRestartRunFor(const wchar_t* programPath, const wchar_t* logDirectory)
 {
     // Quoted: a path with spaces is otherwise read as a shorter program
     // followed by arguments.
     wchar_t commandLine[MAX_PATH] = L"";
     if (!AppendBounded(commandLine, MAX_PATH, L"\"") || !AppendBounded(commandLine, MAX_PATH, programPath) ||
-        !AppendBounded(commandLine, MAX_PATH, L"\" -r"))
+        !AppendBounded(commandLine, MAX_PATH, L"\" -r") ||
+        (logDirectory != nullptr && !AppendLogDirectory(commandLine, logDirectory)))
         return RegistrationFailed();
     HKEY opened = nullptr;
     BackUpKeyToBeCreated(HKEY_CURRENT_USER, kRunOnceKey);
@@ -63,8 +81,9 @@ bool RegisterRestartRunFor(const wchar_t* programPath)
     if (!BackUpEarlierRegistration(key.Get()))
         return RegistrationFailed();
     const DWORD bytes = static_cast<DWORD>((lstrlenW(commandLine) + 1) * sizeof(wchar_t));
-    if (RegSetValueExW(key.Get(), kValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(commandLine), bytes) !=
-        ERROR_SUCCESS)
+    if (!WithholdChange(Change::SetValue, ChangeTarget::Key(L"HKCU", kRunOnceKey, kValueName), nullptr, commandLine) &&
+        RegSetValueExW(key.Get(), kValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(commandLine), bytes) !=
+            ERROR_SUCCESS)
         return RegistrationFailed();
     LogInfo(L"Successfully registered for start after reboot for services restoration");
     return true;

@@ -1,6 +1,6 @@
 // The command line: only documented switches, each with its argument and
-// once, are read as switches; every other line keeps the old rule (a lone
-// "-r" restores, anything else cleans).
+// once, in any order, are read as switches; every other line keeps the old
+// rule (a lone "-r" restores, anything else cleans).
 #include "driver/CommandLine.h"
 
 #include <gtest/gtest.h>
@@ -10,45 +10,70 @@
 
 namespace {
 
-TEST(CommandLine, SwitchesOnlyWhenTheLineIsMadeOfThemAlone)
+void ExpectText(const wchar_t* expected, const wchar_t* actual)
+{
+    if (expected == nullptr)
+        EXPECT_EQ(nullptr, actual);
+    else if (actual == nullptr)
+        ADD_FAILURE() << "missing";
+    else
+        EXPECT_EQ(std::wstring(expected), std::wstring(actual));
+}
+
+TEST(CommandLine, DocumentedSwitchesInAnyOrderAndTheEarlierRuleForEverythingElse)
 {
     const struct Case {
-        std::vector<const wchar_t*> arguments;
+        std::vector<const wchar_t*> arguments;  // after the program
         RunMode mode;
+        const wchar_t* logDirectory;
         const wchar_t* undoFile;
     } cases[] = {
-        {{}, RunMode::Cleaning, nullptr},
-        {{L"-r"}, RunMode::Restoration, nullptr},
-        {{L"-R"}, RunMode::Cleaning, nullptr},
-        {{L"-r", L"x"}, RunMode::Cleaning, nullptr},
-        {{L"-r", L"-r"}, RunMode::Cleaning, nullptr},
-        {{L"-undo", L"Registry backup 2026.12.10 13-04-15.reg"}, RunMode::Undo,
+        {{}, RunMode::Cleaning, nullptr, nullptr},
+        {{L"-r"}, RunMode::Restoration, nullptr, nullptr},
+        {{L"-scan"}, RunMode::Scan, nullptr, nullptr},
+        {{L"-log", L"C:\\logs"}, RunMode::Cleaning, L"C:\\logs", nullptr},
+        {{L"-r", L"-log", L"\\\\server\\share\\logs"}, RunMode::Restoration, L"\\\\server\\share\\logs", nullptr},
+        {{L"-log", L"x", L"-scan"}, RunMode::Scan, L"x", nullptr},
+        {{L"-scan", L"-r"}, RunMode::Scan, nullptr, nullptr},
+        {{L"-r", L"-scan"}, RunMode::Scan, nullptr, nullptr},
+        {{L"-undo", L"Registry backup 2026.12.10 13-04-15.reg"}, RunMode::Undo, nullptr,
          L"Registry backup 2026.12.10 13-04-15.reg"},
-        {{L"-undo", L"-r"}, RunMode::Undo, L"-r"},
-        {{L"-undo"}, RunMode::Cleaning, nullptr},
-        {{L"-undo", L""}, RunMode::Cleaning, nullptr},
-        {{L"-undo", L"a.reg", L"-r"}, RunMode::Cleaning, nullptr},
-        {{L"-r", L"-undo", L"a.reg"}, RunMode::Cleaning, nullptr},
-        {{L"-undo", L"a.reg", L"-undo", L"b.reg"}, RunMode::Cleaning, nullptr},
-        {{L"-Undo", L"a.reg"}, RunMode::Cleaning, nullptr},
-        {{L"/undo", L"a.reg"}, RunMode::Cleaning, nullptr},
+        {{L"-undo", L"-r"}, RunMode::Undo, nullptr, L"-r"},
+        {{L"-log", L"d", L"-undo", L"a.reg"}, RunMode::Undo, L"d", L"a.reg"},
+        // Not switches: the earlier rule, and nothing else read.
+        {{L"-R"}, RunMode::Cleaning, nullptr, nullptr},
+        {{L"/r"}, RunMode::Cleaning, nullptr, nullptr},
+        {{L"-r "}, RunMode::Cleaning, nullptr, nullptr},
+        {{L"-r", L"x"}, RunMode::Cleaning, nullptr, nullptr},
+        {{L"-r", L"-r"}, RunMode::Cleaning, nullptr, nullptr},
+        {{L"-log"}, RunMode::Cleaning, nullptr, nullptr},
+        {{L"-log", L""}, RunMode::Cleaning, nullptr, nullptr},
+        {{L"-log", L"a", L"-log", L"b"}, RunMode::Cleaning, nullptr, nullptr},
+        {{L"-scan", L"-Scan"}, RunMode::Cleaning, nullptr, nullptr},
+        {{L"-log", L"a", L"-r", L"extra"}, RunMode::Cleaning, nullptr, nullptr},
+        {{L"-undo"}, RunMode::Cleaning, nullptr, nullptr},
+        {{L"-undo", L""}, RunMode::Cleaning, nullptr, nullptr},
+        {{L"-undo", L"a.reg", L"-r"}, RunMode::Cleaning, nullptr, nullptr},
+        {{L"-r", L"-undo", L"a.reg"}, RunMode::Cleaning, nullptr, nullptr},
+        {{L"-scan", L"-undo", L"a.reg"}, RunMode::Cleaning, nullptr, nullptr},
+        {{L"-undo", L"a.reg", L"-undo", L"b.reg"}, RunMode::Cleaning, nullptr, nullptr},
+        {{L"-Undo", L"a.reg"}, RunMode::Cleaning, nullptr, nullptr},
+        {{L"/undo", L"a.reg"}, RunMode::Cleaning, nullptr, nullptr},
     };
     for (const Case& c : cases) {
-        std::vector<wchar_t*> argv = {const_cast<wchar_t*>(L"VORNTarnvexEvCleaner.exe")};
+        std::vector<wchar_t*> argv = {const_cast<wchar_t*>(L"C:\\cleaner.exe")};
         std::wstring shown;
         for (const wchar_t* argument : c.arguments) {
             argv.push_back(const_cast<wchar_t*>(argument));
             shown += std::wstring(L" [") + argument + L"]";
         }
         SCOPED_TRACE(std::string(shown.begin(), shown.end()));
-        argv.push_back(nullptr);
-        const CommandLine line = ReadCommandLine(static_cast<int>(argv.size() - 1), argv.data());
-        EXPECT_EQ(c.mode, line.mode);
-        if (c.undoFile == nullptr) {
-            EXPECT_EQ(nullptr, line.undoFile);
-        } else {
-            EXPECT_EQ(std::wstring(c.undoFile), std::wstring(line.undoFile));
-        }
+        const int argc = static_cast<int>(argv.size());
+        argv.push_back(nullptr);  // as the C runtime ends the vector
+        const CommandLine line = ParseCommandLine(argc, argv.data());
+        EXPECT_EQ(static_cast<int>(c.mode), static_cast<int>(line.mode));
+        ExpectText(c.logDirectory, line.logDirectory);
+        ExpectText(c.undoFile, line.undoFile);
     }
 }
 

@@ -71,6 +71,22 @@ struct ProgramLog {
     FormatterCustom formatter;
 };
 
+// Counts the opens and keeps what each returned.
+template <class Base>
+class CountingLogFile : public Base {
+public:
+    using Base::Base;
+
+    int OpenFile() override
+    {
+        const int result = Base::OpenFile();
+        opens.push_back(result);
+        return result;
+    }
+
+    std::vector<int> opens;
+};
+
 TEST_F(LogFileOnDisk, NewFileHoldsByteOrderMarkAndExactLines)
 {
     {
@@ -88,6 +104,28 @@ TEST_F(LogFileOnDisk, NewFileHoldsByteOrderMarkAndExactLines)
     EXPECT_EQ(bytes, kBom + Utf16Bytes(L"info: Log started 2024.03.09 07:05:00\r\n"
                                        L"debug: AdjustTokenPrivileges error 1300\n\r\n"
                                        L"info: \xD83D\xDE00 caf\x00E9\r\n"));
+}
+
+// The log's name made a second name of another file (a planted hard link):
+// the log is lost, the other file keeps its bytes.
+TEST_F(LogFileOnDisk, AFileWithAnotherNameIsNeverWrittenAsTheLog)
+{
+    const std::string other = dir + "\\other.txt";
+    {
+        FILE* f = fopen(other.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        fputs("kept", f);
+        fclose(f);
+    }
+    ASSERT_TRUE(CreateHardLinkA(path.c_str(), other.c_str(), nullptr));
+    {
+        ProgramLog<CountingLogFile<logging::LogFileSync>> log(path);
+        LogInfo(L"not here");
+        EXPECT_EQ(log.file.opens, (std::vector<int>{EACCES}));
+    }
+    std::string bytes;
+    ASSERT_TRUE(ReadFileBytes(other, &bytes));
+    EXPECT_EQ(bytes, "kept");
 }
 
 TEST_F(LogFileOnDisk, LaterTargetAppendsWithoutSecondByteOrderMark)
@@ -119,22 +157,6 @@ TEST_F(LogFileOnDisk, SyncTargetFlushesEveryLineAndPlainTargetAtClose)
     }
     EXPECT_EQ(SizeOnDisk(buffered), 2 + 2 * 12);
 }
-
-// Counts the opens and keeps what each returned.
-template <class Base>
-class CountingLogFile : public Base {
-public:
-    using Base::Base;
-
-    int OpenFile() override
-    {
-        const int result = Base::OpenFile();
-        opens.push_back(result);
-        return result;
-    }
-
-    std::vector<int> opens;
-};
 
 TEST_F(LogFileOnDisk, MissingDirectoryLosesLinesAndRetriesAtEveryLine)
 {

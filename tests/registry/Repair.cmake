@@ -13,7 +13,7 @@ add_wine_gtest(registry_com_repair_tests
 add_wine_gtest(registry_restart_registration_tests
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/RestartRegistrationTest.cpp
             ${registry_test_keys}
-    LIBS vorn_registry vorn_test_support shlwapi)
+    LIBS vorn_registry vorn_test_support shlwapi shell32)
 # The backup and the undo on Windows 7 and on XP.
 foreach(version win7 winxp)
     set(suffix "")

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <shellapi.h>
+
 #include <string>
 #include <vector>
 
@@ -52,6 +54,33 @@ TEST(RegisterRestartRunFor, WritesTheQuotedPathAndTheSwitch)
     RemoveRegistration();
     RegisterRestartRunFor(L"C:\\x.exe");
     EXPECT_EQ(28u, Registered().bytes.size());  // 13 characters and the NUL
+}
+
+// The restoration after the restart logs where the cleaning run logged; the
+// runtime must read the directory back as one argument.
+TEST(RegisterRestartRunFor, CarriesTheLogDirectoryQuotedSoThatItReadsBackWhole)
+{
+    const struct {
+        const wchar_t* directory;
+        const wchar_t* commandLine;
+    } cases[] = {
+        {L"C:\\scan logs", L"\"C:\\x.exe\" -r -log \"C:\\scan logs\""},
+        {L"\\\\server\\share\\logs\\", L"\"C:\\x.exe\" -r -log \"\\\\server\\share\\logs\\\\\""},
+        {L"C:\\", L"\"C:\\x.exe\" -r -log \"C:\\\\\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Narrow(c.directory));
+        RemoveRegistration();
+        EXPECT_TRUE(RegisterRestartRunFor(L"C:\\x.exe", c.directory));
+        EXPECT_EQ(Utf16(c.commandLine), Registered().bytes);
+        int count = 0;
+        LPWSTR* argv = CommandLineToArgvW(c.commandLine, &count);
+        ASSERT_NE(nullptr, argv);
+        ASSERT_EQ(4, count);
+        EXPECT_STREQ(c.directory, argv[3]);
+        LocalFree(argv);
+    }
+    RemoveRegistration();
 }
 
 TEST(RegisterRestartRunFor, ASecondRegistrationReplacesTheFirst)
