@@ -5,6 +5,7 @@
 #include "cleanup/ServicesExeVersion.h"
 #include "logging/Log.h"
 #include "win/ScopedFindHandle.h"
+#include "win/RunFiles.h"
 #include "win/ScopedHandle.h"
 #include "win/Wow64.h"
 
@@ -12,7 +13,7 @@
 
 namespace {
 
-const char BackupPath[] = "RA Ravariv\\services.exe.infected";
+const char BackupName[] = "services.exe.infected";
 // GetTempFileNameA makes "svcXXXX.tmp" beside the image.
 const char StagedCopyPrefix[] = "svc";
 
@@ -129,12 +130,15 @@ bool LocateCleanCopy(const char* pattern, const char* storeDirectory, const Infe
 // else in the way (a directory) gets the attempt, which then fails.
 bool BackUpInfectedImage(const char* imagePath)
 {
-    const DWORD attributes = GetFileAttributesA(BackupPath);
+    char backupPath[MAX_PATH];
+    if (!RunFilePath(BackupName, backupPath, MAX_PATH))
+        return false;
+    const DWORD attributes = GetFileAttributesA(backupPath);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
         return true;
     LogInfo(L"Making backup of current services.exe");
     FsRedirectionGuard nativeSystemDirectory;
-    return CopyFileA(imagePath, BackupPath, TRUE) != FALSE;
+    return CopyFileA(imagePath, backupPath, TRUE) != FALSE;
 }
 
 // Copies the clean store file to a new file beside the image, so that the

@@ -6,6 +6,7 @@
 #include "cleanup/MalwareFiles.h"
 #include "cleanup/ServicesExeCheck.h"
 #include "cleanup/ServicesExeRestore.h"
+#include "driver/CommandLine.h"
 #include "driver/PlatformProbe.h"
 #include "logging/Log.h"
 #include "registry/ComServerRepair.h"
@@ -13,8 +14,7 @@
 
 bool IsRestorationMode(int argc, wchar_t** argv)
 {
-    // A plain code-unit comparison: lstrcmpW's word sort would weigh the hyphen less.
-    return argc == 2 && argv[1] != nullptr && wcscmp(argv[1], L"-r") == 0;
+    return ParseCommandLine(argc, argv).restoration;
 }
 
 namespace {

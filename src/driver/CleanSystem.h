@@ -2,7 +2,7 @@
 // The cleaning sequence of both run modes.
 #include <windows.h>
 
-// Exactly one argument, and it is exactly "-r".
+// "-r" on a command line of switches (a lone "-r" as always).
 bool IsRestorationMode(int argc, wchar_t** argv);
 
 const int CleanSystemDone = 0;

@@ -7,10 +7,16 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "driver/CommandLine.h"
+#include "driver/FailedStepWatch.h"
+#include "driver/RestorationService.h"
 #include "driver/RunCleaner.h"
+#include "driver/UnattendedRun.h"
 #include "logging/FormatterCustom.h"
 #include "logging/Log.h"
 #include "logging/LogFileSync.h"
+#include "win/BoundedString.h"
+#include "win/RunFiles.h"
 
 namespace {
 
@@ -54,34 +60,113 @@ bool PrepareLogDirectory()
     return true;
 }
 
-int RunEntry(int argc, wchar_t** argv, const RestartSteps& restart)
+namespace {
+
+// "\\?\" and the full path of `given` (relative to the current directory),
+// or "\\?\UNC\" for a share; an extended path as it is.
+bool ExtendedFullPath(const wchar_t* given, wchar_t (&path)[521])
+{
+    if (wcsncmp(given, kExtendedPathPrefix, wcslen(kExtendedPathPrefix)) == 0)
+        return CopyBounded(path, 521, given);
+    wchar_t full[521];
+    const DWORD length = GetFullPathNameW(given, 521, full, nullptr);
+    if (length == 0 || length >= 521)
+        return false;
+    if (full[0] == L'\\' && full[1] == L'\\')
+        return CopyBounded(path, 521, L"\\\\?\\UNC") && AppendBounded(path, 521, full + 1);
+    return CopyBounded(path, 521, kExtendedPathPrefix) && AppendBounded(path, 521, full);
+}
+
+// "-log DIR": DIR (created when missing) becomes the current directory and
+// holds the run's files itself.
+bool PrepareGivenLogDirectory(const wchar_t* given)
+{
+    wchar_t path[521];
+    if (!ExtendedFullPath(given, path))
+        return false;
+    if (!IsExistingDirectory(path) && !CreateDirectoryW(path, nullptr))
+        return false;
+    if (!IsExistingDirectory(path) || !SetCurrentDirectoryW(path))
+        return false;
+    PlaceRunFilesInCurrentDirectory();
+    LogInfo(L"Log dir: %ws", path);
+    return true;
+}
+
+// Where an unattended run without a desktop keeps "RA Ravariv": the Windows
+// directory's Debug, beside the system's own logs (not redirected under WoW64).
+bool UseSystemDebugDirectory()
+{
+    wchar_t windows[MAX_PATH];
+    const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return false;
+    wchar_t path[521];
+    return CopyBounded(path, 521, kExtendedPathPrefix) && AppendBounded(path, 521, windows) &&
+           AppendBounded(path, 521, L"\\Debug") && SetCurrentDirectoryW(path);
+}
+
+int RunEntryWith(int argc, wchar_t** argv, const CommandLine& line, const RestartSteps& restart)
 {
     StartLogging();
-    if (!PrepareDesktopPath()) {
+    if (line.logDirectory != nullptr) {
+        if (!PrepareGivenLogDirectory(line.logDirectory)) {
+            printf("Couldn't prepare directory for logs\n");
+            StopLogging();
+            return EntryResultNoLogDirectory;
+        }
+    } else if (PrepareDesktopPath()) {
+        SetCurrentDirectoryW(desktopPath);
+    } else if (!line.silent || !UseSystemDebugDirectory()) {
         printf("Couldn't retrieve path to Desktop\n");
         StopLogging();
         return EntryResultNoLogDirectory;
     }
-    SetCurrentDirectoryW(desktopPath);
-    if (!PrepareLogDirectory()) {
+    if (line.logDirectory == nullptr && !PrepareLogDirectory()) {
         printf("Couldn't prepare directory for logs\n");
         StopLogging();
         return EntryResultNoLogDirectory;
     }
 
+    char logPath[MAX_PATH];
+    RunFilePath("TarnvexFix.log", logPath, MAX_PATH);  // fits: the prefix is at most 11 characters
     int result;
     {
-        logging::LogFileSync logFile("RA Ravariv\\TarnvexFix.log");
+        logging::LogFileSync logFile(logPath);
         FormatterCustom formatter;
         logFile.formatter = &formatter;
 
-        result = RunCleaner(argc, argv);
-        if (result == RunResultRestart) {
-            if (!restart.enableShutdownPrivilege() || !restart.initiateRestart())
-                printf("Failed to initiate system reboot. Restart your system manually.\n");
+        if (line.silent) {
+            FailedStepWatch watch;
+            UnattendedReport report;
+            result = RunCleaner(argc, argv, nullptr, &report);
+            result = FinishUnattendedRun(result, line.noRestart, line.service, watch, report, restart);
+        } else {
+            result = RunCleaner(argc, argv);
+            if (result == RunResultRestart) {
+                if (!restart.enableShutdownPrivilege() || !restart.initiateRestart())
+                    printf("Failed to initiate system reboot. Restart your system manually.\n");
+            }
         }
         // The formatter goes first, then the target closes the file.
     }
     StopLogging();
     return result;
+}
+
+int RunServiceProcess(int argc, wchar_t** argv)
+{
+    return RunEntryWith(argc, argv, ParseCommandLine(argc, argv), SystemRestartSteps());
+}
+
+}  // namespace
+
+int RunEntry(int argc, wchar_t** argv, const RestartSteps& restart)
+{
+    const CommandLine line = ParseCommandLine(argc, argv);
+    // The restoration service: the service manager must hear from the
+    // process before the run starts.
+    if (line.service && line.silent && line.restoration)
+        return RunAsRestorationService(argc, argv, RunServiceProcess);
+    return RunEntryWith(argc, argv, line, restart);
 }

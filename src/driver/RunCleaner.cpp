@@ -8,6 +8,7 @@
 #include "driver/CleanSystem.h"
 #include "driver/Console.h"
 #include "driver/PlatformProbe.h"
+#include "driver/UnattendedRun.h"
 #include "logging/Log.h"
 #include "registry/RegistryBackup.h"
 #include "registry/RestartRegistration.h"
@@ -37,7 +38,7 @@ bool AskForServicesRestoration()
 
 }  // namespace
 
-int RunCleaner(int argc, wchar_t** argv, void (*queryOsVersion)(OSVERSIONINFOEXW&))
+int RunCleaner(int argc, wchar_t** argv, void (*queryOsVersion)(OSVERSIONINFOEXW&), UnattendedReport* unattended)
 {
     PrintBanner();
     const SYSTEMTIME started = LogStartTime();
@@ -47,6 +48,8 @@ int RunCleaner(int argc, wchar_t** argv, void (*queryOsVersion)(OSVERSIONINFOEXW
     if (version.dwMajorVersion == 0)
         return RunResultNoVersion;
     ReportOsInformation(version);
+    if (unattended != nullptr)
+        return RunUnattended(argc, argv, version, started, unattended);
 
     // Every registry change of the run, from the COM repair to the restart
     // registration, is backed up first.

@@ -8,4 +8,7 @@ const int RunResultNoVersion = 8;
 // the services question, the notices and the final key press. Returns
 // RunResultRestart, RunResultNoVersion, or the cleaning sequence's refusal.
 // queryOsVersion is replaceable where a test needs a failed query.
-int RunCleaner(int argc, wchar_t** argv, void (*queryOsVersion)(OSVERSIONINFOEXW&) = nullptr);
+// With `unattended`, the unattended run (see UnattendedRun.h) fills it.
+struct UnattendedReport;
+int RunCleaner(int argc, wchar_t** argv, void (*queryOsVersion)(OSVERSIONINFOEXW&) = nullptr,
+               UnattendedReport* unattended = nullptr);

@@ -85,11 +85,17 @@ void ReplaceDefaultValue(const wchar_t* newData, HKEY root, const wchar_t* subKe
     LogRegistryLine(L"New registry value ", root, subKey, newData);
 }
 
-void RepairComServerPaths(uint32_t versionCode)
+namespace {
+
+const size_t kComServerRowCount = 8;
+
+// The eight rows in repair order, handed to `visit` one by one.
+template <typename Visit>
+void ForEachComServerRow(uint32_t versionCode, Visit visit)
 {
     const wchar_t* fourthClassServer =
         IsPostVistaFamily(versionCode) ? L"%SystemRoot%\\system32\\shell32.dll" : L"%SystemRoot%\\system32\\shdocvw.dll";
-    const ComServerRow rows[] = {
+    const ComServerRow rows[kComServerRowCount] = {
         {HKEY_CLASSES_ROOT, L"CLSID\\{5839FCA9-774D-42A1-ACDA-D6A79037F57F}\\InprocServer32",
          L"%systemroot%\\system32\\wbem\\fastprox.dll"},
         {HKEY_LOCAL_MACHINE, L"Software\\Classes\\CLSID\\{5839FCA9-774D-42A1-ACDA-D6A79037F57F}\\InprocServer32",
@@ -106,5 +112,33 @@ void RepairComServerPaths(uint32_t versionCode)
         {HKEY_CURRENT_USER, L"Software\\Classes\\CLSID\\{42aedc87-2188-41fd-b9a3-0c966feabec1}\\InprocServer32",
          fourthClassServer},
     };
-    for (const ComServerRow& row : rows) ReplaceDefaultValue(row.newData, row.root, row.subKey);
+    for (const ComServerRow& row : rows) visit(row);
+}
+
+// Present and different from what the repair writes; a missing key or value
+// is no hijack.
+bool RowIsHijacked(const ComServerRow& row)
+{
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(row.root, row.subKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &opened) != ERROR_SUCCESS)
+        return false;
+    ScopedRegKey key(opened);
+    DefaultValue current;
+    if (!ReadDefaultValue(key.Get(), &current) || !current.present)
+        return false;
+    return wcscmp(current.Text(), row.newData) != 0;
+}
+
+}  // namespace
+
+void RepairComServerPaths(uint32_t versionCode)
+{
+    ForEachComServerRow(versionCode, [](const ComServerRow& row) { ReplaceDefaultValue(row.newData, row.root, row.subKey); });
+}
+
+bool ComServerPathsHijacked(uint32_t versionCode)
+{
+    bool hijacked = false;
+    ForEachComServerRow(versionCode, [&hijacked](const ComServerRow& row) { hijacked = hijacked || RowIsHijacked(row); });
+    return hijacked;
 }

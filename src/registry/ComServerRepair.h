@@ -12,6 +12,10 @@
 // generation (shell32 from Vista on, shdocvw before).
 void RepairComServerPaths(uint32_t versionCode);
 
+// True when a row's default value is present and differs from what the
+// repair writes (the rootkit's redirection). Reads only.
+bool ComServerPathsHijacked(uint32_t versionCode);
+
 // One repair: logs the old value (whole, whatever its length; an absent one
 // as empty) and the new value, or the step that failed. The key is opened
 // for query and set value only, through the backup and restore privileges

@@ -15,13 +15,6 @@
 #include <new>
 #include <utility>
 
-namespace {
-
-enum class CurrentValue { Missing, Equal, Different };
-
-// The registry type is not compared: the same bytes under another type match.
-// A value that cannot be read counts as missing, so that a write is attempted.
-// What it holds now is kept for the backup.
 CurrentValue CompareWithCurrent(HKEY key, const ParsedValue& knownGood, RegistryValueData* present)
 {
     if (ReadRegistryValue(key, knownGood.name, present) != ERROR_SUCCESS)
@@ -30,8 +23,6 @@ CurrentValue CompareWithCurrent(HKEY key, const ParsedValue& knownGood, Registry
         return CurrentValue::Equal;
     return CurrentValue::Different;
 }
-
-}  // namespace
 
 ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath, bool* createdNew, const BackupRestoreCalls& calls)
 {

@@ -3,9 +3,18 @@
 // Every step reports its outcome in the log; nothing stops the caller's pass.
 #include "registry/KnownGoodRecord.h"
 #include "registry/PrivilegedKeyOpen.h"
+#include "registry/RegistryValueRead.h"
+#include "registry/ValueLine.h"
 #include "win/ScopedRegKey.h"
 
 #include <cstdint>
+
+enum class CurrentValue { Missing, Equal, Different };
+
+// The registry type is not compared: the same bytes under another type match.
+// A value that cannot be read counts as missing, so that a write is attempted.
+// What it holds now is kept in `present` for the backup.
+CurrentValue CompareWithCurrent(HKEY key, const ParsedValue& knownGood, RegistryValueData* present);
 
 void RestoreRecord(const KnownGoodRecord& record, const BackupRestoreCalls& calls = SystemBackupRestoreCalls());
 

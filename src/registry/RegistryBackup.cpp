@@ -5,6 +5,7 @@
 #include "registry/RegistryRootNames.h"
 #include "registry/RegistryScript.h"
 #include "win/BoundedString.h"
+#include "win/RunFiles.h"
 #include "win/ScopedHandle.h"
 #include "win/ScopedLocalMemory.h"
 
@@ -16,7 +17,6 @@
 
 namespace {
 
-const wchar_t kBackupDirectory[] = L"RA Ravariv\\";
 // A second run in the same second gets " (2)", and so on.
 const int kMostNamesTried = 100;
 // The known-good tables hold at most 80 keys.
@@ -120,8 +120,7 @@ bool CreateBackupFile(BackupFile& file)
 {
     for (int attempt = 1; attempt <= kMostNamesTried; ++attempt) {
         wchar_t* path = file.path;
-        if (!FormName(file.start, attempt, file.name) || !CopyBounded(path, MAX_PATH, kBackupDirectory) ||
-            !AppendBounded(path, MAX_PATH, file.name))
+        if (!FormName(file.start, attempt, file.name) || !RunFilePath(file.name, path, MAX_PATH))
             return false;
         file.handle = ScopedHandle(
             CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,

@@ -12,6 +12,7 @@ project_warnings(vorn_registry_parser)
 add_library(vorn_registry STATIC
     ${CMAKE_CURRENT_LIST_DIR}/BuiltInServicesRestore.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ComServerRepair.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/KnownGoodComparison.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PrivilegedKeyOpen.cpp
     ${CMAKE_CURRENT_LIST_DIR}/RecordRestore.cpp
     ${CMAKE_CURRENT_LIST_DIR}/RegistryBackup.cpp
@@ -19,10 +20,11 @@ add_library(vorn_registry STATIC
     ${CMAKE_CURRENT_LIST_DIR}/RegistryValueRead.cpp
     ${CMAKE_CURRENT_LIST_DIR}/RegistryRootNames.cpp
     ${CMAKE_CURRENT_LIST_DIR}/RestartRegistration.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/RestorationState.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ServicesRestore.cpp
 )
 target_include_directories(vorn_registry PUBLIC ${CMAKE_SOURCE_DIR}/src)
-target_link_libraries(vorn_registry PUBLIC vorn_registry_parser vorn_logging advapi32)
+target_link_libraries(vorn_registry PUBLIC vorn_registry_parser vorn_logging vorn_win advapi32)
 if(TARGET vorn_registry_data)
     target_link_libraries(vorn_registry PUBLIC vorn_registry_data)
 endif()

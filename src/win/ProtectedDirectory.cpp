@@ -1,0 +1,107 @@
+#include "win/ProtectedDirectory.h"
+
+#include <sddl.h>
+
+#include <memory>
+#include <new>
+
+#include "win/ScopedLocalMemory.h"
+
+const char kProtectedDirectorySddl[] = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+
+namespace {
+
+// Every right that changes the object, its contents or its security.
+const ACCESS_MASK kChangingRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES |
+                                    FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
+                                    GENERIC_ALL | MAXIMUM_ALLOWED;
+
+// The token user of this process, in `buffer`.
+PSID CurrentUserSid(std::unique_ptr<BYTE[]>& buffer)
+{
+    ScopedHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive()))
+        return nullptr;
+    DWORD bytes = 0;
+    GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &bytes);
+    if (bytes == 0)
+        return nullptr;
+    buffer.reset(new (std::nothrow) BYTE[bytes]);
+    if (!buffer || !GetTokenInformation(token.Get(), TokenUser, buffer.get(), bytes, &bytes))
+        return nullptr;
+    return reinterpret_cast<TOKEN_USER*>(buffer.get())->User.Sid;
+}
+
+bool IsTrusted(PSID sid, PSID currentUser)
+{
+    return IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
+           (currentUser != nullptr && EqualSid(sid, currentUser));
+}
+
+}  // namespace
+
+bool OnlyAdministratorsMayWrite(HANDLE object)
+{
+    const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    DWORD bytes = 0;
+    GetKernelObjectSecurity(object, what, nullptr, 0, &bytes);
+    if (bytes == 0)
+        return false;
+    std::unique_ptr<BYTE[]> descriptor(new (std::nothrow) BYTE[bytes]);
+    if (!descriptor || !GetKernelObjectSecurity(object, what, descriptor.get(), bytes, &bytes))
+        return false;
+
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    PSID owner = nullptr;
+    if (!GetSecurityDescriptorControl(descriptor.get(), &control, &revision) || !(control & SE_DACL_PROTECTED) ||
+        !GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) || !present || dacl == nullptr ||
+        !GetSecurityDescriptorOwner(descriptor.get(), &owner, &defaulted) || owner == nullptr)
+        return false;
+
+    std::unique_ptr<BYTE[]> userBuffer;
+    const PSID currentUser = CurrentUserSid(userBuffer);
+    if (!IsTrusted(owner, currentUser))
+        return false;
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        if (!GetAce(dacl, i, &ace))
+            return false;
+        const ACE_HEADER* header = static_cast<const ACE_HEADER*>(ace);
+        if (header->AceType == ACCESS_DENIED_ACE_TYPE)
+            continue;
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE)
+            return false;  // object or callback entries are not ours
+        const ACCESS_ALLOWED_ACE* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+        // An entry that only passes to children is judged on the children.
+        if ((allowed->Mask & kChangingRights) != 0 &&
+            !IsTrusted(const_cast<DWORD*>(&allowed->SidStart), currentUser))
+            return false;
+    }
+    return true;
+}
+
+ScopedHandle CreateProtectedDirectory(const wchar_t* path)
+{
+    ScopedLocalMemory descriptor;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kProtectedDirectorySddl, SDDL_REVISION_1,
+                                                             descriptor.Receive<PSECURITY_DESCRIPTOR>(), nullptr))
+        return ScopedHandle();
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.Get(), FALSE};
+    // Fails with ERROR_ALREADY_EXISTS for anything already there: whoever
+    // made that could have left a way in.
+    if (!CreateDirectoryW(path, &attributes))
+        return ScopedHandle();
+    ScopedHandle directory(CreateFileW(path, READ_CONTROL | FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!directory.IsValid() || !GetFileInformationByHandle(directory.Get(), &information) ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+        !OnlyAdministratorsMayWrite(directory.Get()))
+        return ScopedHandle();
+    return directory;
+}
