@@ -102,8 +102,14 @@ bool UseSystemDebugDirectory()
     if (length == 0 || length >= MAX_PATH)
         return false;
     wchar_t path[521];
-    return CopyBounded(path, 521, kExtendedPathPrefix) && AppendBounded(path, 521, windows) &&
-           AppendBounded(path, 521, L"\\Debug") && SetCurrentDirectoryW(path);
+    if (!CopyBounded(path, 521, kExtendedPathPrefix) || !AppendBounded(path, 521, windows) ||
+        !AppendBounded(path, 521, L"\\Debug"))
+        return false;
+    // Present on every Windows; made where a system lacks it. Only the
+    // administrators may create it in the Windows directory.
+    if (!IsExistingDirectory(path))
+        CreateDirectoryW(path, nullptr);
+    return SetCurrentDirectoryW(path) != FALSE;
 }
 
 int RunEntryWith(int argc, wchar_t** argv, const CommandLine& line, const RestartSteps& restart)

@@ -40,29 +40,16 @@ bool IsTrusted(PSID sid, PSID currentUser)
 
 }  // namespace
 
-bool OnlyAdministratorsMayWrite(HANDLE object)
+bool GrantsChangeOnlyToAdministrators(PSECURITY_DESCRIPTOR descriptor, PSID currentUser)
 {
-    const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    DWORD bytes = 0;
-    GetKernelObjectSecurity(object, what, nullptr, 0, &bytes);
-    if (bytes == 0)
-        return false;
-    std::unique_ptr<BYTE[]> descriptor(new (std::nothrow) BYTE[bytes]);
-    if (!descriptor || !GetKernelObjectSecurity(object, what, descriptor.get(), bytes, &bytes))
-        return false;
-
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
     BOOL present = FALSE, defaulted = FALSE;
     PACL dacl = nullptr;
     PSID owner = nullptr;
-    if (!GetSecurityDescriptorControl(descriptor.get(), &control, &revision) || !(control & SE_DACL_PROTECTED) ||
-        !GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) || !present || dacl == nullptr ||
-        !GetSecurityDescriptorOwner(descriptor.get(), &owner, &defaulted) || owner == nullptr)
+    // A missing DACL, or a null one, lets everyone in.
+    if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present || dacl == nullptr ||
+        !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || owner == nullptr)
         return false;
-
-    std::unique_ptr<BYTE[]> userBuffer;
-    const PSID currentUser = CurrentUserSid(userBuffer);
+    // The owner may always rewrite the DACL.
     if (!IsTrusted(owner, currentUser))
         return false;
     for (DWORD i = 0; i < dacl->AceCount; ++i) {
@@ -73,14 +60,27 @@ bool OnlyAdministratorsMayWrite(HANDLE object)
         if (header->AceType == ACCESS_DENIED_ACE_TYPE)
             continue;
         if (header->AceType != ACCESS_ALLOWED_ACE_TYPE)
-            return false;  // object or callback entries are not ours
+            return false;  // object or callback entries: not what this program writes
         const ACCESS_ALLOWED_ACE* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
-        // An entry that only passes to children is judged on the children.
         if ((allowed->Mask & kChangingRights) != 0 &&
             !IsTrusted(const_cast<DWORD*>(&allowed->SidStart), currentUser))
             return false;
     }
     return true;
+}
+
+bool OnlyAdministratorsMayWrite(HANDLE object)
+{
+    const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    DWORD bytes = 0;
+    GetKernelObjectSecurity(object, what, nullptr, 0, &bytes);
+    if (bytes == 0)
+        return false;
+    std::unique_ptr<BYTE[]> descriptor(new (std::nothrow) BYTE[bytes]);
+    if (!descriptor || !GetKernelObjectSecurity(object, what, descriptor.get(), bytes, &bytes))
+        return false;
+    std::unique_ptr<BYTE[]> userBuffer;
+    return GrantsChangeOnlyToAdministrators(descriptor.get(), CurrentUserSid(userBuffer));
 }
 
 ScopedHandle CreateProtectedDirectory(const wchar_t* path)

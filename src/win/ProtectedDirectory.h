@@ -16,8 +16,12 @@ extern const char kProtectedDirectorySddl[];
 // the check.
 ScopedHandle CreateProtectedDirectory(const wchar_t* path);
 
-// True when the object's DACL is present and protected, its owner is
-// LocalSystem, the administrators or the caller's own token user, and no
-// entry lets anyone else write, delete or change its security. `object` needs
-// READ_CONTROL.
+// True when the descriptor has a DACL, its owner is LocalSystem, the
+// administrators or `currentUser` (the run's own token user, an
+// administrator), and no entry of the DACL lets anyone else write, delete or
+// change the object or its security. Whether the DACL is protected is not
+// judged: only who may change the object now.
+bool GrantsChangeOnlyToAdministrators(PSECURITY_DESCRIPTOR descriptor, PSID currentUser);
+
+// The same for an open object (READ_CONTROL) and this process's token user.
 bool OnlyAdministratorsMayWrite(HANDLE object);
