@@ -15,7 +15,9 @@
 #include "registry/KnownGoodComparison.h"
 #include "registry/RegistryBackup.h"
 #include "registry/RestorationState.h"
+#include "win/ProtectedDirectory.h"
 #include "win/RunFiles.h"
+#include "win/ScopedHandle.h"
 
 namespace {
 
@@ -34,6 +36,19 @@ bool RunFilesDirectory(wchar_t (&directory)[MAX_PATH])
     return end > 0 && directory[end - 1] != L'\\';
 }
 
+// The service writes as LocalSystem: into a directory that others may change
+// (a planted link in place of the log) it does not write at all.
+bool OnlyAdministratorsMayWriteDirectory(const wchar_t* directory)
+{
+    ScopedHandle handle(CreateFileW(directory, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                    nullptr));
+    BY_HANDLE_FILE_INFORMATION information;
+    return handle.IsValid() && GetFileInformationByHandle(handle.Get(), &information) &&
+           (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+           OnlyAdministratorsMayWrite(handle.Get());
+}
+
 bool RootkitTracesFound(uint32_t osVersionCode)
 {
     if (ComServerPathsHijacked(osVersionCode))
@@ -50,8 +65,9 @@ void ScheduleRestoration(bool noRestart, UnattendedReport* report)
         return;
     }
     wchar_t logDirectory[MAX_PATH];
-    if (!RunFilesDirectory(logDirectory)) {
-        LogInfo(L"Failed to register for start after reboot for services restoration");
+    if (!RunFilesDirectory(logDirectory) || !OnlyAdministratorsMayWriteDirectory(logDirectory)) {
+        LogInfo(L"Failed to register for start after reboot for services restoration: the log directory may be "
+                L"changed by users other than the administrators");
         return;
     }
     if (!RegisterRestorationService(logDirectory, noRestart))
