@@ -149,7 +149,7 @@ int RunEntryWith(int argc, wchar_t** argv, const CommandLine& line, const Restar
             result = FinishUnattendedRun(result, line.noRestart, line.service, watch, report, restart);
         } else {
             result = RunCleaner(argc, argv);
-            if (result == RunResultRestart) {
+            if (result == RunResultRestart && !line.noRestart) {
                 if (!restart.enableShutdownPrivilege() || !restart.initiateRestart())
                     printf("Failed to initiate system reboot. Restart your system manually.\n");
             }

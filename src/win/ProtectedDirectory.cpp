@@ -6,6 +6,7 @@
 #include <new>
 
 #include "win/ScopedLocalMemory.h"
+#include "win/TokenUser.h"
 
 const char kProtectedDirectorySddl[] = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
@@ -15,22 +16,6 @@ namespace {
 const ACCESS_MASK kChangingRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES |
                                     FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
                                     GENERIC_ALL | MAXIMUM_ALLOWED;
-
-// The token user of this process, in `buffer`.
-PSID CurrentUserSid(std::unique_ptr<BYTE[]>& buffer)
-{
-    ScopedHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive()))
-        return nullptr;
-    DWORD bytes = 0;
-    GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &bytes);
-    if (bytes == 0)
-        return nullptr;
-    buffer.reset(new (std::nothrow) BYTE[bytes]);
-    if (!buffer || !GetTokenInformation(token.Get(), TokenUser, buffer.get(), bytes, &bytes))
-        return nullptr;
-    return reinterpret_cast<TOKEN_USER*>(buffer.get())->User.Sid;
-}
 
 bool IsTrusted(PSID sid, PSID currentUser)
 {
@@ -79,8 +64,8 @@ bool OnlyAdministratorsMayWrite(HANDLE object)
     std::unique_ptr<BYTE[]> descriptor(new (std::nothrow) BYTE[bytes]);
     if (!descriptor || !GetKernelObjectSecurity(object, what, descriptor.get(), bytes, &bytes))
         return false;
-    std::unique_ptr<BYTE[]> userBuffer;
-    return GrantsChangeOnlyToAdministrators(descriptor.get(), CurrentUserSid(userBuffer));
+    ScopedLocalMemory user;
+    return GrantsChangeOnlyToAdministrators(descriptor.get(), QueryTokenUser(&user) ? TokenUserSid(user) : nullptr);
 }
 
 ScopedHandle CreateProtectedDirectory(const wchar_t* path)

@@ -58,6 +58,10 @@ def next_start(p):
     p.keep_server_running()
 
 
+def backups(directory):
+    return [n for n in os.listdir(directory) if n.startswith("Registry backup ")]
+
+
 def state(p):
     return p.reg_value(STATE_KEY, "Restoration")
 
@@ -103,7 +107,16 @@ class Unattended(unittest.TestCase):
             self.assertIsNone(m.run_once(), "no RunOnce value: nobody may log on")
             self.assertFalse(os.path.exists(m.log), "nothing on the desktop")
             log_dir = p.unix_path(LOG_DIR)
-            self.assertEqual(1, len([n for n in os.listdir(log_dir) if n.startswith("Registry backup ")]))
+            self.assertEqual(1, len(backups(log_dir)))
+
+            # Run again before the restart (a script retried): no second service.
+            code, lines = run_silent(m, ["-silent", "-norestart", "-log", '"%s"' % LOG_DIR])
+            self.assertEqual(3010, code, lines)
+            self.assertIn("restoration already scheduled", lines[-1])
+            self.assertEqual(image_path, p.reg_value(SERVICE_KEY, "ImagePath"))
+            self.assertEqual(1, len([n for n in os.listdir(p.unix_path("C:\\windows")) if n.startswith("VORN ")]))
+            self.assertEqual("pending", state(p))
+            cleaning_backups = len(backups(log_dir))
 
             # The next start: the service runs the restoration by itself.
             next_start(p)
@@ -117,7 +130,7 @@ class Unattended(unittest.TestCase):
             self.assertIsNone(p.reg_value(SERVICE_KEY, "ImagePath"), "the service deleted its registration")
             log = wineprefix.read_bytes(os.path.join(log_dir, "TarnvexFix.log")).decode("utf-16")
             self.assertIn("info: Deleted the restoration service", log)
-            self.assertEqual(2, len([n for n in os.listdir(log_dir) if n.startswith("Registry backup ")]))
+            self.assertEqual(cleaning_backups + 1, len(backups(log_dir)), "the restoration's own backup")
             self.assertTrue(os.path.exists(p.unix_path(copy)))
 
             # The start after removes the copy and its directory.
@@ -154,7 +167,7 @@ class Unattended(unittest.TestCase):
             self.assertIn("restart initiated", lines[-1])
             debug = p.unix_path(DEBUG_DIR)
             self.assertIn("TarnvexFix.log", os.listdir(debug))
-            self.assertTrue([n for n in os.listdir(debug) if n.startswith("Registry backup ")])
+            self.assertTrue(backups(debug))
             self.assertRegex(p.reg_value(SERVICE_KEY, "ImagePath"),
                              '^"%s" -silent -r -service -log "%s"$' % (COPY_PATTERN, re.escape(DEBUG_DIR)))
             # Without -silent the run keeps its old answer.
