@@ -146,7 +146,8 @@ int RunEntryWith(int argc, wchar_t** argv, const CommandLine& line, const Restar
             FailedStepWatch watch;
             UnattendedReport report;
             result = RunCleaner(argc, argv, nullptr, &report);
-            result = FinishUnattendedRun(result, line.noRestart, line.service, watch, report, restart);
+            const bool asService = line.service && line.restoration;
+            result = FinishUnattendedRun(result, line.noRestart, asService, watch, report, restart);
         } else {
             result = RunCleaner(argc, argv);
             if (result == RunResultRestart && !line.noRestart) {

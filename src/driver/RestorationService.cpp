@@ -178,6 +178,20 @@ int RunAsRestorationService(int argc, wchar_t** argv, ServiceRun run)
 
 void RetireRestorationService()
 {
+    // Only the copy that the cleaning run made retires the service: the
+    // program started from anywhere else with these switches changes nothing.
+    wchar_t copy[MAX_PATH];
+    wchar_t expected[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, copy, MAX_PATH);
+    const UINT windowsLength = GetWindowsDirectoryW(expected, MAX_PATH);
+    wchar_t* lastSeparator = length > 0 && length < MAX_PATH ? wcsrchr(copy, L'\\') : nullptr;
+    if (lastSeparator == nullptr || windowsLength == 0 || windowsLength >= MAX_PATH ||
+        !AppendBounded(expected, MAX_PATH, L"\\VORN Tarnvex.EV Cleaner ") ||
+        _wcsnicmp(copy, expected, wcslen(expected)) != 0 || wcschr(copy + wcslen(expected), L'\\') != lastSeparator) {
+        LogInfo(L"Failed to retire the restoration service: %ws is not its copy", copy);
+        return;
+    }
+
     ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     ScopedServiceHandle own;
     if (manager.IsValid())
@@ -187,18 +201,6 @@ void RetireRestorationService()
     else
         LogInfo(L"Deleted the restoration service");
 
-    // Only a copy that lies where the cleaning run puts it is removed.
-    wchar_t copy[MAX_PATH];
-    wchar_t expected[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, copy, MAX_PATH);
-    const UINT windowsLength = GetWindowsDirectoryW(expected, MAX_PATH);
-    wchar_t* lastSeparator = length > 0 && length < MAX_PATH ? wcsrchr(copy, L'\\') : nullptr;
-    if (lastSeparator == nullptr || windowsLength == 0 || windowsLength >= MAX_PATH ||
-        !AppendBounded(expected, MAX_PATH, L"\\VORN Tarnvex.EV Cleaner ") ||
-        _wcsnicmp(copy, expected, wcslen(expected)) != 0) {
-        LogInfo(L"Not removing %ws: not the restoration service's copy", copy);
-        return;
-    }
     ScheduleRemoval(copy);
     *lastSeparator = L'\0';
     ScheduleRemoval(copy);
