@@ -110,7 +110,8 @@ void PrintSummary(int exitCode, int failedSteps, const UnattendedReport& report,
 {
     const char* found;
     if (report.restoration)
-        found = report.servicesDiffered ? "services differed from the known-good table" : "services match the known-good table";
+        found = report.servicesDiffered ? "services differed from the known-good table"
+                                        : "services match the known-good table";
     else if (report.tracesFound)
         found = report.servicesDiffered ? "rootkit traces found, services differ from the known-good table"
                                         : "rootkit traces found";

@@ -133,12 +133,14 @@ bool RowIsHijacked(const ComServerRow& row)
 
 void RepairComServerPaths(uint32_t versionCode)
 {
-    ForEachComServerRow(versionCode, [](const ComServerRow& row) { ReplaceDefaultValue(row.newData, row.root, row.subKey); });
+    ForEachComServerRow(versionCode,
+                        [](const ComServerRow& row) { ReplaceDefaultValue(row.newData, row.root, row.subKey); });
 }
 
 bool ComServerPathsHijacked(uint32_t versionCode)
 {
     bool hijacked = false;
-    ForEachComServerRow(versionCode, [&hijacked](const ComServerRow& row) { hijacked = hijacked || RowIsHijacked(row); });
+    ForEachComServerRow(versionCode,
+                        [&hijacked](const ComServerRow& row) { hijacked = hijacked || RowIsHijacked(row); });
     return hijacked;
 }

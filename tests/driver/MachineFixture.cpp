@@ -378,6 +378,7 @@ int wmain(int argc, wchar_t** argv)
         return LockRunOnce();
     if (argc == 3 && wcscmp(argv[1], L"file-security") == 0)
         return PrintFileSecurity(argv[2]);
-    printf("usage: MachineFixture infect <family> <module> | verify <family> | com | logon | security <family> | lock-runonce | file-security <path>\n");
+    printf("usage: MachineFixture infect <family> <module> | verify <family> | com | logon | security <family> | "
+           "lock-runonce | file-security <path>\n");
     return 2;
 }
