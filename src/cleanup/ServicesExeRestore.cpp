@@ -5,7 +5,7 @@
 #include "cleanup/ServicesExeVersion.h"
 #include "logging/Log.h"
 #include "win/ScopedFindHandle.h"
-#include "win/RunFiles.h"
+#include "win/LogDirectory.h"
 #include "win/ScopedHandle.h"
 #include "win/Wow64.h"
 
@@ -131,7 +131,7 @@ bool LocateCleanCopy(const char* pattern, const char* storeDirectory, const Infe
 bool BackUpInfectedImage(const char* imagePath)
 {
     char backupPath[MAX_PATH];
-    if (!RunFilePath(BackupName, backupPath, MAX_PATH))
+    if (!CopyBounded(backupPath, MAX_PATH, LogDirectoryPrefixA()) || !AppendBounded(backupPath, MAX_PATH, BackupName))
         return false;
     const DWORD attributes = GetFileAttributesA(backupPath);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)

@@ -14,7 +14,7 @@
 
 bool IsRestorationMode(int argc, wchar_t** argv)
 {
-    return ParseCommandLine(argc, argv).restoration;
+    return ParseCommandLine(argc, argv).mode == RunMode::Restoration;
 }
 
 namespace {

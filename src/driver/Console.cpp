@@ -6,7 +6,7 @@
 #include "driver/LogRule.h"
 #include "driver/ProductInfo.h"
 #include "logging/Log.h"
-#include "win/RunFiles.h"
+#include "win/LogDirectory.h"
 
 namespace {
 
@@ -53,7 +53,7 @@ void PrintFinishedNotice(CurrentDirectoryQuery query)
 {
     char directory[MAX_PATH];
     DWORD length = query(MAX_PATH, directory);
-    if (length >= 1 && length < MAX_PATH && RunFilesPrefixA()[0] == '\0')
+    if (length >= 1 && length < MAX_PATH && LogDirectoryPrefixA()[0] == '\0')
         printf("Cleaner finished, check %s directory for logs\n", directory);
     else if (length >= 1 && length < MAX_PATH)
         printf("Cleaner finished, check %s\\RA Ravariv directory for logs\n", directory);

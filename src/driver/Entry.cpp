@@ -16,7 +16,7 @@
 #include "logging/Log.h"
 #include "logging/LogFileSync.h"
 #include "win/BoundedString.h"
-#include "win/RunFiles.h"
+#include "win/LogDirectory.h"
 
 namespace {
 
@@ -88,7 +88,7 @@ bool PrepareGivenLogDirectory(const wchar_t* given)
         return false;
     if (!IsExistingDirectory(path) || !SetCurrentDirectoryW(path))
         return false;
-    PlaceRunFilesInCurrentDirectory();
+    UseCurrentDirectoryForLogs(true);
     LogInfo(L"Log dir: %ws", path);
     return true;
 }
@@ -115,6 +115,7 @@ bool UseSystemDebugDirectory()
 int RunEntryWith(int argc, wchar_t** argv, const CommandLine& line, const RestartSteps& restart)
 {
     StartLogging();
+    UseCurrentDirectoryForLogs(false);
     if (line.logDirectory != nullptr) {
         if (!PrepareGivenLogDirectory(line.logDirectory)) {
             printf("Couldn't prepare directory for logs\n");
@@ -134,11 +135,9 @@ int RunEntryWith(int argc, wchar_t** argv, const CommandLine& line, const Restar
         return EntryResultNoLogDirectory;
     }
 
-    char logPath[MAX_PATH];
-    RunFilePath("TarnvexFix.log", logPath, MAX_PATH);  // fits: the prefix is at most 11 characters
     int result;
     {
-        logging::LogFileSync logFile(logPath);
+        logging::LogFileSync logFile(line.logDirectory != nullptr ? "TarnvexFix.log" : "RA Ravariv\\TarnvexFix.log");
         FormatterCustom formatter;
         logFile.formatter = &formatter;
 
@@ -146,7 +145,7 @@ int RunEntryWith(int argc, wchar_t** argv, const CommandLine& line, const Restar
             FailedStepWatch watch;
             UnattendedReport report;
             result = RunCleaner(argc, argv, nullptr, &report);
-            const bool asService = line.service && line.restoration;
+            const bool asService = line.service && line.mode == RunMode::Restoration;
             result = FinishUnattendedRun(result, line.noRestart, asService, watch, report, restart);
         } else {
             result = RunCleaner(argc, argv);
@@ -173,7 +172,7 @@ int RunEntry(int argc, wchar_t** argv, const RestartSteps& restart)
     const CommandLine line = ParseCommandLine(argc, argv);
     // The restoration service: the service manager must hear from the
     // process before the run starts.
-    if (line.service && line.silent && line.restoration)
+    if (line.service && line.silent && line.mode == RunMode::Restoration)
         return RunAsRestorationService(argc, argv, RunServiceProcess);
     return RunEntryWith(argc, argv, line, restart);
 }

@@ -3,29 +3,28 @@
 #include <cstdio>
 #include <cwchar>
 
-#include "cleanup/ServicesExeCheck.h"
 #include "driver/CleanSystem.h"
 #include "driver/CommandLine.h"
 #include "driver/Console.h"
 #include "driver/PlatformProbe.h"
 #include "driver/RestorationService.h"
 #include "driver/RunCleaner.h"
+#include "driver/Scan.h"
+#include "driver/ScanReport.h"
 #include "logging/Log.h"
-#include "registry/ComServerRepair.h"
-#include "registry/KnownGoodComparison.h"
 #include "registry/RegistryBackup.h"
 #include "registry/RestorationState.h"
+#include "win/LogDirectory.h"
 #include "win/ProtectedDirectory.h"
-#include "win/RunFiles.h"
 #include "win/ScopedHandle.h"
 
 namespace {
 
 // The absolute path of the directory that holds the run's files, without a
 // trailing separator, for the restoration service's "-log".
-bool RunFilesDirectory(wchar_t (&directory)[MAX_PATH])
+bool LogDirectoryPath(wchar_t (&directory)[MAX_PATH])
 {
-    const wchar_t* relative = RunFilesPrefix()[0] != L'\0' ? RunFilesPrefix() : L".";
+    const wchar_t* relative = LogDirectoryPrefix()[0] != L'\0' ? LogDirectoryPrefix() : L".";
     const DWORD length = GetFullPathNameW(relative, MAX_PATH, directory, nullptr);
     if (length == 0 || length >= MAX_PATH)
         return false;
@@ -49,13 +48,6 @@ bool OnlyAdministratorsMayWriteDirectory(const wchar_t* directory)
            OnlyAdministratorsMayWrite(handle.Get());
 }
 
-bool RootkitTracesFound(uint32_t osVersionCode)
-{
-    if (ComServerPathsHijacked(osVersionCode))
-        return true;
-    return IsPostVistaFamily(osVersionCode) && CheckServicesExe() == ServicesExeVerdict::Infected;
-}
-
 // Registers the restoration service unless an earlier run's is still waiting.
 void ScheduleRestoration(bool noRestart, UnattendedReport* report)
 {
@@ -65,7 +57,7 @@ void ScheduleRestoration(bool noRestart, UnattendedReport* report)
         return;
     }
     wchar_t logDirectory[MAX_PATH];
-    if (!RunFilesDirectory(logDirectory) || !OnlyAdministratorsMayWriteDirectory(logDirectory)) {
+    if (!LogDirectoryPath(logDirectory) || !OnlyAdministratorsMayWriteDirectory(logDirectory)) {
         LogInfo(L"Failed to register for start after reboot for services restoration: the log directory may be "
                 L"changed by users other than the administrators");
         return;
@@ -80,8 +72,15 @@ void ScheduleRestoration(bool noRestart, UnattendedReport* report)
 int RunUnattendedCleaning(int argc, wchar_t** argv, const OSVERSIONINFOEXW& version, uint32_t osVersionCode,
                           bool noRestart, UnattendedReport* report)
 {
-    report->tracesFound = RootkitTracesFound(osVersionCode);
-    report->servicesDiffered = ServicesDifferFromKnownGood(osVersionCode);
+    // The scan's answer decides; the machine is changed only after it.
+    const int found = RunScan(version);
+    if (found == CleanSystemUnsupported)
+        return found;
+    if (found == ScanResultUncheckable)
+        LogInfo(L"Failed to check the machine for rootkit traces; nothing changed");
+    report->tracesFound = found == ScanResultRootkitTraces;
+    report->servicesDiffered =
+        found == ScanResultServicesDiffer || (report->tracesFound && ServicesDifferFromKnownGood(osVersionCode));
     const RestorationState state = ReadRestorationState();
     // A restored machine whose services still differ (the administrator's
     // own configuration) is not restored and restarted at every start.
@@ -141,7 +140,7 @@ int RunUnattended(int argc, wchar_t** argv, const OSVERSIONINFOEXW& version, con
                   UnattendedReport* report)
 {
     const CommandLine line = ParseCommandLine(argc, argv);
-    report->restoration = line.restoration;
+    report->restoration = line.mode == RunMode::Restoration;
     const uint32_t osVersionCode = GetOsVersionCode(version);
     if (osVersionCode == OsVersionUnsupported) {
         bool restorationMode = false;
@@ -150,7 +149,7 @@ int RunUnattended(int argc, wchar_t** argv, const OSVERSIONINFOEXW& version, con
 
     BeginRegistryBackup(started);
     int result;
-    if (line.restoration) {
+    if (report->restoration) {
         report->servicesDiffered = ServicesDifferFromKnownGood(osVersionCode);
         bool restorationMode = false;
         result = CleanSystem(argc, argv, version, &restorationMode);

@@ -5,7 +5,7 @@
 #include "registry/RegistryRootNames.h"
 #include "registry/RegistryScript.h"
 #include "win/BoundedString.h"
-#include "win/RunFiles.h"
+#include "win/LogDirectory.h"
 #include "win/ScopedHandle.h"
 #include "win/ScopedLocalMemory.h"
 
@@ -120,7 +120,8 @@ bool CreateBackupFile(BackupFile& file)
 {
     for (int attempt = 1; attempt <= kMostNamesTried; ++attempt) {
         wchar_t* path = file.path;
-        if (!FormName(file.start, attempt, file.name) || !RunFilePath(file.name, path, MAX_PATH))
+        if (!FormName(file.start, attempt, file.name) || !CopyBounded(path, MAX_PATH, LogDirectoryPrefix()) ||
+            !AppendBounded(path, MAX_PATH, file.name))
             return false;
         file.handle = ScopedHandle(
             CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,

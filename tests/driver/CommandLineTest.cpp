@@ -50,7 +50,7 @@ TEST(CommandLine, SwitchesOnlyWhenEveryArgumentIsOne)
         const std::wstring shown = c.arguments.empty() ? L"(none)" : c.arguments[0];
         SCOPED_TRACE(testing::Message() << "first argument " << testing::PrintToString(shown) << ", "
                                         << c.arguments.size() << " arguments");
-        EXPECT_EQ(c.restoration, line.restoration);
+        EXPECT_EQ(c.restoration, line.mode == RunMode::Restoration);
         EXPECT_EQ(c.silent, line.silent);
         EXPECT_EQ(c.noRestart, line.noRestart);
         EXPECT_EQ(c.service, line.service);

@@ -1,10 +1,17 @@
-#include "registry/KnownGoodComparison.h"
+#include "driver/Scan.h"
 
+#include "cleanup/ServicesExeCheck.h"
+#include "driver/CleanSystem.h"
+#include "driver/PlatformProbe.h"
+#include "driver/ScanReport.h"
+#include "registry/ComServerRepair.h"
 #include "registry/RecordRestore.h"
 #include "registry/ServicesRestore.h"
 
 namespace {
 
+// A record whose key is missing, or whose value is missing or (unless the
+// record keeps existing values) differs: what the restoration would write.
 bool RecordDiffers(const KnownGoodRecord& record)
 {
     HKEY opened = nullptr;
@@ -26,9 +33,24 @@ bool RecordDiffers(const KnownGoodRecord& record)
 
 }  // namespace
 
-bool ServicesDifferFromTable(uint32_t versionCode, const KnownGoodTable& table)
+int RunScan(const OSVERSIONINFOEXW& version)
+{
+    const uint32_t osVersionCode = GetOsVersionCode(version);
+    if (osVersionCode == OsVersionUnsupported)
+        return CleanSystemUnsupported;
+    const ServicesExeVerdict servicesExe =
+        IsPostVistaFamily(osVersionCode) ? CheckServicesExe() : ServicesExeVerdict::Clean;
+    if (ComServerPathsHijacked(osVersionCode) || servicesExe == ServicesExeVerdict::Infected)
+        return ScanResultRootkitTraces;
+    if (ServicesDifferFromKnownGood(osVersionCode))
+        return ScanResultServicesDiffer;
+    return servicesExe == ServicesExeVerdict::Unchecked ? ScanResultUncheckable : ScanResultNothingFound;
+}
+
+bool ServicesDifferFromKnownGood(uint32_t versionCode)
 {
     const ServicesFamily family = ChooseServicesFamily(versionCode);
+    const KnownGoodTable table = BuiltInKnownGoodTable();
     for (size_t i = 0; i < table.count; ++i) {
         if (table.records[i].osFamily == family.code && RecordDiffers(table.records[i]))
             return true;
