@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """`make demo`: the whole life of the cleaner on an infected Windows 7 machine
 (a throw-away Wine prefix): infect, clean (answered 'y'), restart, the
-restoration run that Windows starts at the next logon. Prints what changed."""
+restoration run that Windows starts at the next logon. Prints what changed.
+The shipped cleaner runs unchanged, with its system volume given the identity
+that Wine does not give it, so that it finds and removes the rootkit's files."""
 import os
 import struct
 import subprocess
@@ -10,12 +12,15 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import cleaner  # noqa: E402
 import infected_machine  # noqa: E402
+import malware_files  # noqa: E402
+import volume_identity  # noqa: E402
 import wineprefix  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.environ.get("VORN_BUILD_DIR") or os.path.join(ROOT, "build", "test")
 SERVICES = infected_machine.SERVICES[True]  # the Windows 7 family's
 START_NAMES = {"0x0": "boot", "0x1": "system", "0x2": "automatic", "0x3": "manual", "0x4": "disabled"}
+ATTRIBUTE_NAMES = {"h": "hidden", "r": "read-only", "s": "system"}
 
 
 def image_summary(path):
@@ -44,6 +49,18 @@ def start_values(prefix):
     return " ".join(values)
 
 
+def recycle_bin(m):
+    """Each account's bot directory and what is below it, with attributes."""
+    listed = malware_files.attributes(m.prefix, m.bot_dirs)
+    for bot in m.bot_dirs:
+        found = listed[bot.path]
+        print("  %s%s" % (bot.path, "" if found else "   (empty)"))
+        for name in sorted(found):
+            kind = "\\" if os.path.isdir(os.path.join(m.prefix.unix_path(bot.path), *name.split("\\"))) else ""
+            names = [ATTRIBUTE_NAMES[a] for a in sorted(found[name]) if a in ATTRIBUTE_NAMES]
+            print("    %-20s %s" % (name + kind, ", ".join(names)))
+
+
 def section(title):
     print("\n=== %s ===" % title)
 
@@ -52,6 +69,8 @@ def main():
     os.environ.setdefault("VORN_WINE_BASES", os.path.join(BUILD, "wine-bases"))
     exe = cleaner.exe(BUILD)
     print("Cleaner: " + cleaner.describe())
+    print("Its system volume is given an identity, which Wine gives none (tests/tools/volume_identity_launcher):"
+          " the cleaner derives the identifier %s" % volume_identity.BOT_ID)
     print("Preparing an infected Windows 7 prefix (the first time takes about half a minute)...")
     with wineprefix.Prefix("win7") as prefix:
         m = infected_machine.InfectedMachine(prefix, BUILD)
@@ -64,7 +83,8 @@ def main():
         print("store copy      " + image_summary(m.clean_source))
         print("Start values    " + start_values(prefix))
         print("RunOnce         %s" % m.run_once())
-        print("recycle bin     %d rootkit files below %s" % (len(m.bot_files()), infected_machine.BOT_DIRECTORY))
+        print("recycle bin     the rootkit's directories, named by the identifier:")
+        recycle_bin(m)
 
         section("Cleaning run (the key 'y' is typed at the question)")
         run = m.clean("y")
@@ -78,8 +98,12 @@ def main():
         print("pending rename  %s" % (", ".join("system32\\" + n for n in m.staged_copies()) + " -> system32\\services.exe"
                                       if m.pending_renames() else "none"))
         print("RunOnce         %s" % m.run_once())
-        print("recycle bin     %d rootkit files (Wine reports no volume identity, so the identifier"
-              " that names them cannot be derived: \"Failed to generate BOT ID\")" % len(m.bot_files()))
+        print("removal         the log's lines:")
+        cleaning = m.log_text().split("\n")
+        start = cleaning.index("info: Attempting to remove malware files...")
+        print("\n".join("  " + line for line in cleaning[start:cleaning.index("info: Cleaning finished", start)]))
+        print("recycle bin     after the removal:")
+        recycle_bin(m)
 
         m.restart()
         section("After the restart (wineboot -r)")

@@ -12,7 +12,9 @@ import os
 import re
 import subprocess
 
+import malware_files
 import scenario
+import volume_identity
 import wineprefix
 
 # version name -> (family of the known-good table, post-Vista)
@@ -42,8 +44,15 @@ MODULE = "C:\\windows\\system32\\tarnvex.dll"
 SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
 RUN_ONCE = r"HKCU\Software\Microsoft\Windows\CurrentVersion\RunOnce"
 STORE_ENTRY = "amd64_microsoft-windows-s..s-controlmanager_31bf3856ad364e35_%s_none_4aa7d2a0a7bd7b5c"
-USER_SID = "S-1-5-21-0-0-0-1000"
-BOT_DIRECTORY = "$0f1e2d3c4b5a69788796a5b4c3d2e1f0"
+# The rootkit's files in each account's bot directory: {name: (content, or
+# None for a directory; attributes)}.
+BOT_TREE = {
+    "cfg.ini": (b"[main]\r\n", "h"),
+    "tarnvex.dat": (b"\x00" * 32, "r"),
+    "modules": (None, "h"),
+    "modules\\x86.bin": (b"\x90" * 64, "hr"),
+    "modules\\x64.bin": (b"\x90" * 64, ""),
+}
 # Planted in the 32-bit view of a 64-bit prefix (Software\Wow6432Node\Classes).
 WOW64_COM_KEY = COM_KEYS[0]
 WOW64_COM_VALUE = "C:\\windows\\syswow64\\planted32.dll"
@@ -72,8 +81,9 @@ class InfectedMachine:
             os.path.join(store, STORE_ENTRY % "6.1.7601.17515", "services.exe"): "v6.1.7601.17515-dyn.exe",
             os.path.join(store, STORE_ENTRY % "6.1.7602.17514", "services.exe"): "v6.1.7602.17514-dyn.exe",
         }
-        recycler = "RECYCLER" if self.family in (0, 3) else "$Recycle.Bin"
-        self.bot_dir = os.path.join(prefix.root, "drive_c", recycler, USER_SID, BOT_DIRECTORY)
+        self.recycle_dir = malware_files.recycle_dir(self.post_vista)
+        self.bot_dirs = [malware_files.BotDirectory("%s\\%s\\%s" % (self.recycle_dir, sid, volume_identity.BOT_ID))
+                         for sid in malware_files.ACCOUNTS]
         self.backup = os.path.join(prefix.desktop, "RA Ravariv", "services.exe.infected")
         # A 64-bit prefix has the 32-bit registry view and system directory
         # beside the native ones.
@@ -110,16 +120,16 @@ class InfectedMachine:
             code, out = self.prefix.reg("add", WOW64_COM_KEY, "/ve", "/d", WOW64_COM_VALUE, "/f", view="32")
             if code != 0:
                 raise RuntimeError("planting the 32-bit view's value failed: " + out)
-        self.prefix.plant(os.path.join(self.bot_dir, "cfg.ini"), b"[main]\r\n")
-        self.prefix.plant(os.path.join(self.bot_dir, "modules", "x86.bin"), b"\x90" * 64)
+        malware_files.plant_tree(self.prefix, self.bot_dirs, BOT_TREE)
         self.prefix.plant(self.cleaner, wineprefix.read_bytes(cleaner_exe))
 
-    def run_cleaner(self, args=(), answers=()):
-        return scenario.run_console(self.prefix, [self.cleaner] + list(args), answers,
-                                    dll_overrides=NATIVE_SERVICES)
+    def run_cleaner(self, args=(), answers=(), hold=None):
+        """hold: a Windows path kept open during the run, as by the running rootkit."""
+        argv = volume_identity.command(self.build, [self.cleaner_windows] + list(args), hold)
+        return scenario.run_console(self.prefix, argv, answers, dll_overrides=NATIVE_SERVICES)
 
-    def clean(self, answer="y"):
-        return self.run_cleaner([], [("(y/n)?", answer), ("press any key to reboot...", " ")])
+    def clean(self, answer="y", hold=None):
+        return self.run_cleaner([], [("(y/n)?", answer), ("press any key to reboot...", " ")], hold)
 
     def restart(self):
         self.prefix.wineboot_restart()
@@ -170,8 +180,13 @@ class InfectedMachine:
         return {k.lower(): v for k, v in (line.split("\t") for line in out.splitlines() if "\t" in line)}
 
     def backups(self):
+        """In the order of the runs: a run in the same second as the one
+        before names its backup "<time> (2).reg", which sorts before
+        "<time>.reg" by name but after it without the extension."""
         directory = os.path.join(self.prefix.desktop, "RA Ravariv")
-        return sorted(os.path.join(directory, n) for n in os.listdir(directory) if n.startswith("Registry backup "))
+        names = sorted((n for n in os.listdir(directory) if n.startswith("Registry backup ")),
+                       key=lambda n: os.path.splitext(n)[0])
+        return [os.path.join(directory, n) for n in names]
 
     def import_backup(self, path):
         windows_path = "C:\\" + os.path.relpath(path, os.path.join(self.prefix.root, "drive_c")).replace("/", "\\")
@@ -186,10 +201,18 @@ class InfectedMachine:
             return ""
         return wineprefix.read_bytes(self.log).decode("utf-16").replace("\r\n", "\n")
 
+    def removal_lines(self):
+        """Per account, the log lines of a removal that takes everything at once."""
+        return [bot.removal_lines(BOT_TREE) for bot in self.bot_dirs]
+
     def bot_files(self):
+        """Files and directories below the bot directories, relative to the
+        recycle directory."""
         found = []
-        for root, _, files in os.walk(self.bot_dir):
-            found += [os.path.relpath(os.path.join(root, f), self.bot_dir) for f in files]
+        recycle = self.prefix.unix_path(self.recycle_dir)
+        for bot in self.bot_dirs:
+            for root, dirs, files in os.walk(self.prefix.unix_path(bot.path)):
+                found += [os.path.relpath(os.path.join(root, name), recycle) for name in dirs + files]
         return sorted(found)
 
 

@@ -1,104 +1,65 @@
 #include "cleanup/DirectoryWalk.h"
 
-#include <windows.h>
+#include <new>
+#include <utility>
 
+#include "cleanup/DirectoryListing.h"
 #include "cleanup/WidePath.h"
 #include "logging/Log.h"
 
 namespace {
 
-const wchar_t kAllEntries[] = L"*.*";
-
-// One directory being listed: its open search and the length of its path.
+// One directory being listed: the entry it is (empty for the walk's root),
+// its listing and the length of its path.
 struct Level {
-    HANDLE search;
+    TreeEntry entry;
+    HANDLE directory;
+    DirectoryListing listing;
     size_t pathLength;
+    Level* parent;
 };
 
-// The directories from the walk's root down to the one being listed. Held on
-// the heap rather than the call stack, so that a planted tree of any depth
-// cannot exhaust the stack; owns every open search.
+// The directories from the walk's root down to the one being listed, each
+// open; owns them all.
 class LevelStack {
 public:
-    LevelStack(RefusedListingCallback refused, FindFirstFunction findFirst)
-        : levels_(nullptr), count_(0), capacity_(0), refused_(refused), findFirst_(findFirst)
-    {
-    }
+    LevelStack() : top_(nullptr) {}
     ~LevelStack()
     {
-        while (count_ > 0)
+        while (top_ != nullptr)
             Pop();
-        if (levels_ != nullptr)
-            HeapFree(GetProcessHeap(), 0, levels_);
     }
     LevelStack(const LevelStack&) = delete;
     LevelStack& operator=(const LevelStack&) = delete;
 
-    size_t Count() const { return count_; }
-    Level& Top() { return levels_[count_ - 1]; }
+    Level* Top() const { return top_; }
 
-    // Starts listing the directory in path (pathLength characters), leaving
-    // path as it was. False when the search cannot be started; the first
-    // entry is then not in data.
-    bool Open(wchar_t* path, size_t pathLength, WIN32_FIND_DATAW* data)
+    // A new level holding entry (moved in), or null when memory is short.
+    Level* Push(TreeEntry* entry, HANDLE directory, size_t pathLength)
     {
-        bool accessDenied = false;
-        HANDLE search = Find(path, pathLength, data, &accessDenied);
-        if (search == INVALID_HANDLE_VALUE && accessDenied && refused_ != nullptr && refused_(path))
-            search = Find(path, pathLength, data, &accessDenied);
-        if (search == INVALID_HANDLE_VALUE)
-            return false;
-        if (!Reserve()) {
-            FindClose(search);
-            LogInfo(L"Failed to walk directory %ws", path);
-            return false;
-        }
-        levels_[count_].search = search;
-        levels_[count_].pathLength = pathLength;
-        ++count_;
-        return true;
+        void* memory = HeapAlloc(GetProcessHeap(), 0, sizeof(Level));
+        if (memory == nullptr)
+            return nullptr;
+        Level* level = new (memory) Level();
+        if (entry != nullptr)
+            level->entry = std::move(*entry);
+        level->directory = directory;
+        level->pathLength = pathLength;
+        level->parent = top_;
+        top_ = level;
+        return level;
     }
 
     void Pop()
     {
-        --count_;
-        FindClose(levels_[count_].search);
+        Level* level = top_;
+        top_ = level->parent;
+        level->~Level();
+        HeapFree(GetProcessHeap(), 0, level);
     }
 
 private:
-    HANDLE Find(wchar_t* path, size_t pathLength, WIN32_FIND_DATAW* data, bool* accessDenied)
-    {
-        *accessDenied = false;
-        if (!JoinPath(path, kLongPathCapacity, kAllEntries)) {
-            LogInfo(L"Failed to form path for %ws in %ws", kAllEntries, path);
-            return INVALID_HANDLE_VALUE;
-        }
-        const HANDLE search = findFirst_(path, data);
-        *accessDenied = search == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED;
-        path[pathLength] = L'\0';
-        return search;
-    }
-
-    bool Reserve()
-    {
-        if (count_ < capacity_)
-            return true;
-        const size_t capacity = capacity_ == 0 ? 32 : capacity_ * 2;
-        void* grown = levels_ == nullptr
-                          ? HeapAlloc(GetProcessHeap(), 0, capacity * sizeof(Level))
-                          : HeapReAlloc(GetProcessHeap(), 0, levels_, capacity * sizeof(Level));
-        if (grown == nullptr)
-            return false;
-        levels_ = static_cast<Level*>(grown);
-        capacity_ = capacity;
-        return true;
-    }
-
-    Level* levels_;
-    size_t count_;
-    size_t capacity_;
-    const RefusedListingCallback refused_;
-    const FindFirstFunction findFirst_;
+    Level* top_;
 };
 
 // The path of the entry being visited, extended and cut back as the walk
@@ -123,62 +84,48 @@ private:
     wchar_t* chars_;
 };
 
-bool IsDotEntry(const wchar_t* name)
-{
-    return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
-}
-
-bool IsWalkableDirectory(DWORD attributes)
-{
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
-}
-
-size_t Length(const wchar_t* text)
-{
-    return static_cast<size_t>(lstrlenW(text));
-}
-
 }  // namespace
 
-void WalkDirectory(const wchar_t* dir, WalkCallback callback, RefusedListingCallback refused,
-                   FindFirstFunction findFirst)
+void WalkDirectory(const NtFileApi& api, HANDLE root, const wchar_t* rootPath, DirectoryQuery query,
+                   WalkCallback callback, void* context)
 {
     PathBuffer buffer;
     wchar_t* const path = buffer.Get();
-    if (path == nullptr || !CopyBounded(path, kLongPathCapacity, dir)) {
-        LogInfo(L"Failed to walk directory %ws", dir);
+    LevelStack levels;
+    if (path == nullptr || !CopyBounded(path, kLongPathCapacity, rootPath) ||
+        levels.Push(nullptr, root, TextLength(path)) == nullptr) {
+        LogInfo(L"Failed to walk directory %ws", rootPath);
         return;
     }
 
-    LevelStack levels(refused, findFirst);
-    WIN32_FIND_DATAW data;
-    if (!levels.Open(path, Length(path), &data))
-        return;
-
-    bool haveEntry = true;
-    while (levels.Count() > 0) {
-        if (!haveEntry) {
-            // This directory is listed completely: close its search, then
-            // hand it to the callback as an entry of its parent.
-            levels.Pop();
-            if (levels.Count() == 0)
+    while (levels.Top() != nullptr) {
+        Level* const top = levels.Top();
+        ListedEntry listed;
+        if (!top->listing.Next(query, top->directory, &listed)) {
+            // This directory is listed completely: hand it to the callback as
+            // an entry of its parent, then close it.
+            if (top->parent == nullptr)
                 break;
-            callback(path);
-            path[levels.Top().pathLength] = L'\0';
-            haveEntry = FindNextFileW(levels.Top().search, &data) != FALSE;
+            callback(context, &top->entry, path);
+            levels.Pop();
+            path[levels.Top()->pathLength] = L'\0';
             continue;
         }
-        if (!IsDotEntry(data.cFileName)) {
-            const size_t parentLength = levels.Top().pathLength;
-            if (!JoinPath(path, kLongPathCapacity, data.cFileName)) {
-                LogInfo(L"Failed to form path for %ws in %ws", data.cFileName, path);
-            } else {
-                if (IsWalkableDirectory(data.dwFileAttributes) && levels.Open(path, Length(path), &data))
-                    continue;  // data holds the first entry of the subdirectory
-                callback(path);
-                path[parentLength] = L'\0';
-            }
+        if (IsDotEntry(listed))
+            continue;
+        if (!JoinPathCounted(path, kLongPathCapacity, listed.name, listed.nameLength)) {
+            LogInfo(L"Failed to form path for an entry in %ws", path);
+            continue;
         }
-        haveEntry = FindNextFileW(levels.Top().search, &data) != FALSE;
+        TreeEntry entry;
+        OpenTreeEntry(api, top->directory, listed, &entry);
+        if (entry.directory && entry.handle.IsValid()) {
+            const HANDLE directory = entry.handle.Get();
+            if (levels.Push(&entry, directory, TextLength(path)) != nullptr)
+                continue;
+            LogInfo(L"Failed to walk directory %ws", path);
+        }
+        callback(context, &entry, path);
+        path[top->pathLength] = L'\0';
     }
 }

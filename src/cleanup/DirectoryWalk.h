@@ -1,25 +1,23 @@
 #pragma once
+// The walk of a directory tree on handles: every directory is opened once,
+// relative to its parent, checked through its handle and held while its
+// entries are listed and removed, so that no rename or link planted during
+// the walk can lead it outside the tree.
 #include <windows.h>
 
-// Called for each entry of a walk with the entry's full path.
-typedef void (*WalkCallback)(const wchar_t* path);
+#include "cleanup/NtFile.h"
+#include "cleanup/TreeEntry.h"
 
-// Called with a directory whose listing was refused for want of access;
-// true when the listing is worth one more try.
-typedef bool (*RefusedListingCallback)(const wchar_t* dir);
+// Called with each entry of a walk, open, and its full path.
+typedef void (*WalkCallback)(void* context, TreeEntry* entry, const wchar_t* path);
 
-// Starts the listing of a directory as FindFirstFileW does. The seam for a
-// system that enforces directory security, which Wine running as root does
-// not.
-typedef HANDLE(WINAPI* FindFirstFunction)(const wchar_t* pattern, WIN32_FIND_DATAW* data);
-
-// Visits everything below dir, depth first, in the order the system lists
-// the entries: the callback gets each file, and each subdirectory after its
-// contents. Reparse points (junctions, directory links) are handed to the
-// callback like files and never entered. Paths carry dir's prefix ("\\?\")
-// and may be as long as the system allows. A directory whose listing is
-// refused for want of access goes to refused, if given, and is listed once
-// more when it returns true; one that still cannot be listed is handed to the
-// callback as it is. Returns silently when dir cannot be listed.
-void WalkDirectory(const wchar_t* dir, WalkCallback callback, RefusedListingCallback refused = nullptr,
-                   FindFirstFunction findFirst = FindFirstFileW);
+// Visits everything below the open directory root, whose full path is
+// rootPath, depth first, in the order the system lists the entries: the
+// callback gets each file and link, and each subdirectory after its
+// contents, its handle still open. Links (junctions, directory links) are
+// never entered. Paths carry rootPath's prefix ("\\?\") and may be as long as
+// the system allows. query lists a directory (NtQueryDirectoryFile). The walk
+// keeps its levels on the heap: a planted tree of any depth cannot exhaust
+// the stack.
+void WalkDirectory(const NtFileApi& api, HANDLE root, const wchar_t* rootPath, DirectoryQuery query,
+                   WalkCallback callback, void* context);

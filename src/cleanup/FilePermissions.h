@@ -1,19 +1,23 @@
 #pragma once
+// The security of what the removal touches and may leave behind: the
+// Administrators group as owner (an owner may always rewrite the DACL) and a
+// protected DACL that gives full access to the administrators and LocalSystem
+// alone, so that no other user can create, rename, link or delete anything in
+// or through it.
+#include <windows.h>
 
-// Replaces the DACL of one file or directory by a single entry that grants
-// Everyone full access, logs the outcome with the path and returns it. A
-// reparse point (junction, symbolic link) gets the new DACL itself; what it
-// points at is left alone.
-bool GrantEveryoneFullAccess(const wchar_t* path);
+// Gives the open entry (opened with READ_CONTROL, WRITE_DAC and WRITE_OWNER)
+// that security through its handle and reads it back: true when no one but
+// the administrators and LocalSystem may now write to it.
+bool LockDown(HANDLE entry);
 
-enum class FileSecurity {
-    Replaced,   // Everyone has full access; logged
-    Unchanged,  // the change failed; logged
-    Shared,     // other names, or none that could be counted: left alone; logged only as
-                // a failure when the file could not be opened at all
-};
+// The check alone, on what the entry's handle reads back.
+bool IsLockedDown(HANDLE entry);
 
-// GrantEveryoneFullAccess for a file whose only name is path. Security and
-// attributes belong to the file, not to the name: one with other links (a
-// planted link to a system file, say) keeps both.
-FileSecurity GrantEveryoneFullAccessUnlessShared(const wchar_t* path);
+// The descriptor for an object created with that security; null when it
+// could not be built.
+SECURITY_DESCRIPTOR* LockedDownDescriptor();
+
+// "Changing file permissions on file <path>... success" or "... failure";
+// returns changed.
+bool LogPermissionChange(const wchar_t* path, bool changed);

@@ -13,6 +13,8 @@ const DWORD MaxNtHeaderOffset = HeaderSampleSize - 248;
 // Offset 70 of the optional header, the same in PE32 and PE32+.
 const DWORD DllCharacteristicsOffset = 94;
 const WORD DynamicBaseFlag = 0x0040;
+// The file header's first field, right after the signature.
+const DWORD MachineOffset = 4;
 
 WORD ReadLittleEndian16(const unsigned char* bytes)
 {
@@ -42,9 +44,9 @@ SampleRead ReadHeaderSample(const char* path, unsigned char (&sample)[HeaderSamp
     return SampleRead::Done;
 }
 
-// DllCharacteristics of the sample's NT header; false when the sample holds
-// no DOS header or no NT header wholly inside it.
-bool ReadDllCharacteristics(const unsigned char (&sample)[HeaderSampleSize], WORD* characteristics)
+// Where the sample's NT header starts; false when the sample holds no DOS
+// header or no NT header wholly inside it.
+bool FindNtHeader(const unsigned char (&sample)[HeaderSampleSize], DWORD* offset)
 {
     if (ReadLittleEndian16(sample) != IMAGE_DOS_SIGNATURE)
         return false;
@@ -53,6 +55,15 @@ bool ReadDllCharacteristics(const unsigned char (&sample)[HeaderSampleSize], WOR
     if (ntHeaderOffset > MaxNtHeaderOffset)
         return false;
     if (ReadLittleEndian32(sample + ntHeaderOffset) != IMAGE_NT_SIGNATURE)
+        return false;
+    *offset = ntHeaderOffset;
+    return true;
+}
+
+bool ReadDllCharacteristics(const unsigned char (&sample)[HeaderSampleSize], WORD* characteristics)
+{
+    DWORD ntHeaderOffset = 0;
+    if (!FindNtHeader(sample, &ntHeaderOffset))
         return false;
     *characteristics = ReadLittleEndian16(sample + ntHeaderOffset + DllCharacteristicsOffset);
     return true;
@@ -76,6 +87,16 @@ ImageVerdict JudgeImage(const char* path)
     if (read == SampleRead::TooSmall || !ReadDllCharacteristics(sample, &characteristics))
         return ImageVerdict::NotExamined;
     return (characteristics & DynamicBaseFlag) == 0 ? ImageVerdict::LacksDynamicBase : ImageVerdict::HasDynamicBase;
+}
+
+bool ReadImageMachine(const char* path, WORD* machine)
+{
+    unsigned char sample[HeaderSampleSize];
+    DWORD ntHeaderOffset = 0;
+    if (ReadHeaderSample(path, sample) != SampleRead::Done || !FindNtHeader(sample, &ntHeaderOffset))
+        return false;
+    *machine = ReadLittleEndian16(sample + ntHeaderOffset + MachineOffset);
+    return true;
 }
 
 bool ImageLacksDynamicBase(const char* path)

@@ -21,6 +21,11 @@ enum class ImageVerdict {
 };
 ImageVerdict JudgeImage(const char* path);
 
+// The Machine field of the file's PE header (IMAGE_FILE_MACHINE_I386,
+// IMAGE_FILE_MACHINE_AMD64, ...); false when the file is no readable image
+// of more than HeaderSampleSize bytes with a PE header in its sample.
+bool ReadImageMachine(const char* path, WORD* machine);
+
 // True when the file is a readable PE image of more than HeaderSampleSize
 // bytes whose header sample lacks the flag; false in every other case,
 // unreadable and missing files included. Logs nothing.

@@ -7,9 +7,13 @@
 #include "win/ScopedFindHandle.h"
 #include "win/LogDirectory.h"
 #include "win/ScopedHandle.h"
+#include "win/ScopedPrivileges.h"
 #include "win/Wow64.h"
 
 #include <windows.h>
+
+#include <memory>
+#include <new>
 
 namespace {
 
@@ -61,20 +65,43 @@ bool SameFile(const FileIdentity& a, const FileIdentity& b)
     return a.volumeSerial == b.volumeSerial && a.indexHigh == b.indexHigh && a.indexLow == b.indexLow;
 }
 
-// What the image is: its version and its file identity, read from the native
-// system directory.
+const SECURITY_INFORMATION ImageSecurityParts =
+    OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+
+// The file's owner, group and DACL (self-relative); empty when unreadable.
+std::unique_ptr<unsigned char[]> ReadImageSecurity(const FileSecurityCalls& calls, const char* path)
+{
+    ScopedHandle file(CreateFileA(path, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    DWORD size = 0;
+    if (!file.IsValid() || calls.get(file.Get(), ImageSecurityParts, nullptr, 0, &size) ||
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0)
+        return nullptr;
+    std::unique_ptr<unsigned char[]> descriptor(new (std::nothrow) unsigned char[size]);
+    if (!descriptor || !calls.get(file.Get(), ImageSecurityParts, descriptor.get(), size, &size))
+        return nullptr;
+    return descriptor;
+}
+
+// What the image is: its version, machine type, file identity and security,
+// read from the native system directory.
 struct InfectedImage {
     ULONGLONG version;
+    bool machineKnown;
+    WORD machine;
     bool identityKnown;
     FileIdentity identity;
+    std::unique_ptr<unsigned char[]> security;
 };
 
-InfectedImage ExamineInfectedImage(const char* path)
+InfectedImage ExamineInfectedImage(const FileSecurityCalls& calls, const char* path)
 {
-    InfectedImage image = {0, false, {0, 0, 0}};
+    InfectedImage image = {0, false, 0, false, {0, 0, 0}, nullptr};
     FsRedirectionGuard nativeSystemDirectory;
     image.version = GetFileVersionNumber(path);
+    image.machineKnown = ReadImageMachine(path, &image.machine);
     image.identityKnown = ReadFileIdentity(path, &image.identity);
+    image.security = ReadImageSecurity(calls, path);
     return image;
 }
 
@@ -93,13 +120,17 @@ bool FormCandidatePath(const char* storeDirectory, const WIN32_FIND_DATAA& entry
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-// A store copy replaces the image only when it has the image's version,
-// passes the infection check itself, and is not the image under another name:
-// on Vista and later the image is a hard link into the store, so a patched
-// image is patched there too.
+// A store copy replaces the image only when it has the image's version and
+// machine type (the store of a 64-bit system holds x86 services.exe files of
+// the same version too), passes the infection check itself, and is not the
+// image under another name: on Vista and later the image is a hard link into
+// the store, so a patched image is patched there too.
 bool IsCleanCopyOf(const InfectedImage& image, const char* candidate)
 {
     if (GetFileVersionNumber(candidate) != image.version)
+        return false;
+    WORD machine = 0;
+    if (!ReadImageMachine(candidate, &machine) || machine != image.machine)
         return false;
     if (JudgeImage(candidate) != ImageVerdict::HasDynamicBase)
         return false;
@@ -113,7 +144,7 @@ bool IsCleanCopyOf(const InfectedImage& image, const char* candidate)
 bool LocateCleanCopy(const char* pattern, const char* storeDirectory, const InfectedImage& image,
                      char (&candidate)[MAX_PATH])
 {
-    if (image.version == 0 || !image.identityKnown)
+    if (image.version == 0 || !image.machineKnown || !image.identityKnown)
         return false;
     WIN32_FIND_DATAA entry;
     ScopedFindHandle search(FindFirstFileA(pattern, &entry));
@@ -141,18 +172,48 @@ bool BackUpInfectedImage(const char* imagePath)
     return CopyFileA(imagePath, backupPath, TRUE) != FALSE;
 }
 
-// Copies the clean store file to a new file beside the image, so that the
-// restart moves the copy and the store keeps its own file.
-bool StageCleanCopy(const char* candidate, char (&staged)[MAX_PATH])
+// CopyFile gives the copy what the system directory gives new files (owned
+// by Administrators, writable by them): it takes the image's own owner, group
+// and DACL instead. An owner such as TrustedInstaller is taken only with
+// SeRestorePrivilege enabled; WRITE_OWNER comes with SeTakeOwnershipPrivilege
+// whatever the directory handed down.
+bool TakeImageSecurity(const FileSecurityCalls& calls, const char* staged, PSECURITY_DESCRIPTOR security)
+{
+    ScopedPrivileges privileges(L"SeRestorePrivilege", L"SeTakeOwnershipPrivilege");
+    ScopedHandle file(
+        CreateFileA(staged, READ_CONTROL | WRITE_DAC | WRITE_OWNER, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    return file.IsValid() && calls.set(file.Get(), ImageSecurityParts, security) != FALSE;
+}
+
+// Removes a staged copy that will not be moved. Once it has the image's
+// security its DACL may refuse the administrators DELETE (TrustedInstaller's
+// grants them read and execute): an open with backup semantics gets DELETE
+// from SeRestorePrivilege whatever the DACL says.
+void DeleteStagedCopy(const char* staged)
+{
+    if (DeleteFileA(staged))
+        return;
+    ScopedPrivileges restore(L"SeRestorePrivilege");
+    ScopedHandle file(CreateFileA(staged, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_DELETE_ON_CLOSE,
+                                  nullptr));
+}
+
+// Copies the clean store file to a new file beside the image, with the
+// image's security, so that the restart moves the copy and the store keeps
+// its own file.
+bool StageCleanCopy(const FileSecurityCalls& calls, const char* candidate, const InfectedImage& image,
+                    char (&staged)[MAX_PATH])
 {
     char systemDirectory[MAX_PATH];
-    if (!GetSystemDirectoryNarrow(systemDirectory))
+    if (!image.security || !GetSystemDirectoryNarrow(systemDirectory))
         return false;
     FsRedirectionGuard nativeSystemDirectory;
     if (GetTempFileNameA(systemDirectory, StagedCopyPrefix, 0, staged) == 0)
         return false;
-    if (!CopyFileA(candidate, staged, FALSE)) {
-        DeleteFileA(staged);
+    if (!CopyFileA(candidate, staged, FALSE) || !TakeImageSecurity(calls, staged, image.security.get())) {
+        DeleteStagedCopy(staged);
         return false;
     }
     return true;
@@ -163,13 +224,13 @@ bool ScheduleReplacement(const char* staged, const char* imagePath)
     FsRedirectionGuard nativeSystemDirectory;
     if (MoveFileExA(staged, imagePath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
         return true;
-    DeleteFileA(staged);
+    DeleteStagedCopy(staged);
     return false;
 }
 
 }  // namespace
 
-bool RestoreServicesExe()
+bool RestoreServicesExe(const FileSecurityCalls& calls)
 {
     char imagePath[MAX_PATH];
     if (!FormServicesExePath(imagePath))
@@ -180,7 +241,7 @@ bool RestoreServicesExe()
         LogInfo(L"Failed to get windows path");
         return false;
     }
-    const InfectedImage image = ExamineInfectedImage(imagePath);
+    const InfectedImage image = ExamineInfectedImage(calls, imagePath);
     LogInfectedVersion(image.version);
 
     char candidate[MAX_PATH];
@@ -193,7 +254,7 @@ bool RestoreServicesExe()
     if (!BackUpInfectedImage(imagePath))
         return false;
     char staged[MAX_PATH];
-    if (!StageCleanCopy(candidate, staged) || !ScheduleReplacement(staged, imagePath)) {
+    if (!StageCleanCopy(calls, candidate, image, staged) || !ScheduleReplacement(staged, imagePath)) {
         LogInfo(L"Failed to schedule replacement of services.exe");
         return false;
     }

@@ -2,18 +2,25 @@
 
 #include <cstring>
 
-bool JoinPath(wchar_t* path, size_t capacity, const wchar_t* component)
+bool JoinPathCounted(wchar_t* path, size_t capacity, const wchar_t* component, size_t length)
 {
-    while (*component == L'\\')
+    while (length > 0 && *component == L'\\') {
         ++component;
+        --length;
+    }
     const size_t used = TextLength(path);
     const bool needsSeparator = used > 0 && path[used - 1] != L'\\';
-    const size_t length = TextLength(component);
-    if (used + (needsSeparator ? 1 : 0) + length >= capacity)
+    if (length >= capacity || used + (needsSeparator ? 1 : 0) + length >= capacity)
         return false;
     size_t at = used;
     if (needsSeparator)
         path[at++] = L'\\';
-    memcpy(path + at, component, (length + 1) * sizeof(wchar_t));
+    memcpy(path + at, component, length * sizeof(wchar_t));
+    path[at + length] = L'\0';
     return true;
+}
+
+bool JoinPath(wchar_t* path, size_t capacity, const wchar_t* component)
+{
+    return JoinPathCounted(path, capacity, component, TextLength(component));
 }

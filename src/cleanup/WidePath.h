@@ -13,3 +13,7 @@ constexpr size_t kLongPathCapacity = 32768;
 // path append does, but with no limit of its own and no rewriting of ".",
 // ".." or trailing dots, so that planted names are addressed exactly.
 bool JoinPath(wchar_t* path, size_t capacity, const wchar_t* component);
+
+// The same with a component of `length` characters that need not end in a
+// NUL (a name as a directory listing gives it).
+bool JoinPathCounted(wchar_t* path, size_t capacity, const wchar_t* component, size_t length);

@@ -49,16 +49,16 @@ bool ReadDefaultValue(HKEY key, DefaultValue* current)
 
 }  // namespace
 
-void ReplaceDefaultValue(const wchar_t* newData, HKEY root, const wchar_t* subKey, const BackupRestoreCalls& calls)
+void ReplaceDefaultValue(const wchar_t* newData, HKEY root, const wchar_t* subKey, const KeySecurityCalls& calls)
 {
     // Only what the repair needs: class keys owned by the installer service
     // grant the administrators no more.
     const REGSAM access = KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_64KEY;
     HKEY opened = nullptr;
     LONG result = RegOpenKeyExW(root, subKey, 0, access, &opened);
-    // A key that refuses even that (a rootkit's lock) is reached through the
-    // backup and restore privileges, which leave its security as it is.
-    if (result == ERROR_ACCESS_DENIED) result = OpenKeyWithBackupRestore(calls, root, subKey, access, &opened);
+    // A key that refuses even that (a rootkit's lock) is reached past its
+    // DACL, in the same view, and keeps its security.
+    if (result == ERROR_ACCESS_DENIED) result = OpenLockedKey(calls, root, subKey, access, &opened);
     if (result != ERROR_SUCCESS) {
         LogRegistryLine(L"Failed to open registry key", root, subKey, nullptr);
         return;

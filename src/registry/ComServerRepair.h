@@ -18,10 +18,11 @@ bool ComServerPathsHijacked(uint32_t versionCode);
 
 // One repair: logs the old value (whole, whatever its length; an absent one
 // as empty) and the new value, or the step that failed. The key is opened
-// for query and set value only, through the backup and restore privileges
-// when even that is refused. A missing key is reported and never created.
+// for query and set value only, through OpenLockedKey when its DACL refuses
+// even that (the key keeps its security). A missing key is reported and
+// never created.
 void ReplaceDefaultValue(const wchar_t* newData, HKEY root, const wchar_t* subKey,
-                         const BackupRestoreCalls& calls = SystemBackupRestoreCalls());
+                         const KeySecurityCalls& calls = SystemKeySecurityCalls());
 
 // "<text> <root>\<subKey> <value>"; a null value prints nothing, an empty
 // one two double quotes.

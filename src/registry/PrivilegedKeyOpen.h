@@ -1,35 +1,23 @@
 #pragma once
-// Reaching a key whose security refuses the administrators what a repair
-// needs: installer-owned class registrations, service keys whose own DACL
-// grants no write, keys a rootkit locked.
+// Reaching a key whose DACL refuses the administrators what a repair needs:
+// installer-owned class registrations, service keys whose own DACL grants no
+// write, keys a rootkit locked.
 #include <windows.h>
 
-// The registry calls behind the backup-and-restore open. Windows lets them
-// pass over a key's DACL while SeBackupPrivilege and SeRestorePrivilege are
-// enabled; a registry that ignores REG_OPTION_BACKUP_RESTORE (Wine) cannot
-// show it, so tests put their own in place.
-struct BackupRestoreCalls {
-    decltype(&RegCreateKeyExW) createKeyW;  // the COM repair's keys (wide names)
-    decltype(&RegCreateKeyExA) createKeyA;  // the known-good table's keys (narrow names)
-};
+#include "registry/KeySecurity.h"
 
-inline BackupRestoreCalls SystemBackupRestoreCalls()
-{
-    return BackupRestoreCalls{RegCreateKeyExW, RegCreateKeyExA};
-}
-
-// Opens (or, for the narrow form, creates) the key with
-// REG_OPTION_BACKUP_RESTORE while both privileges are enabled, for this call
-// only. The key's security is not touched. ERROR_PRIVILEGE_NOT_HELD when the
-// token cannot enable both.
-LONG OpenKeyWithBackupRestore(const BackupRestoreCalls& calls, HKEY root, const wchar_t* subKey, REGSAM access,
-                              HKEY* key);
-LONG CreateKeyWithBackupRestore(const BackupRestoreCalls& calls, HKEY root, const char* keyPath, REGSAM access,
-                                HKEY* key, DWORD* disposition);
-
-// Through the owner's implicit right to change the DACL: the key's DACL is
-// widened by one entry that grants its owner full access, the key is opened
-// with `access`, and the DACL is put back as it was before returning, so the
-// handle keeps the access and the key its security. Fails (with the key's
-// security unchanged) when this process is not the key's owner.
-LONG OpenKeyAsOwner(HKEY root, const char* keyPath, REGSAM access, HKEY* key);
+// Opens the key for `access` (its view flag included) past its DACL, by a
+// route whose granted access Windows documents for every supported version,
+// in the view asked for: with SeTakeOwnershipPrivilege and SeRestorePrivilege
+// enabled for this call, the key is opened by name for READ_CONTROL and
+// WRITE_OWNER (which the first privilege grants), made Administrators' own,
+// given its DACL with a first entry that grants Administrators `access`, and
+// opened again through that handle for `access`. Its own DACL and owner are
+// then put back, each checked (an owner other than this token's needs the
+// second privilege); the handle keeps what it was granted.
+// Fails with the key's security as it was when a step fails. When putting it
+// back fails, no handle is returned and "Failed to put back the security of a
+// locked key" is logged. ERROR_PRIVILEGE_NOT_HELD when the token cannot
+// enable both privileges.
+LONG OpenLockedKey(const KeySecurityCalls& calls, HKEY root, const wchar_t* subKey, REGSAM access, HKEY* key);
+LONG OpenLockedKey(const KeySecurityCalls& calls, HKEY root, const char* subKey, REGSAM access, HKEY* key);

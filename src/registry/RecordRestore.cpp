@@ -24,7 +24,7 @@ CurrentValue CompareWithCurrent(HKEY key, const ParsedValue& knownGood, Registry
     return CurrentValue::Different;
 }
 
-ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath, bool* createdNew, const BackupRestoreCalls& calls)
+ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath, bool* createdNew, const KeySecurityCalls& calls)
 {
     const REGSAM access = KEY_ALL_ACCESS | ACCESS_SYSTEM_SECURITY | KEY_WOW64_64KEY;
     HKEY opened = nullptr;
@@ -32,15 +32,10 @@ ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath, bool* createdNew, con
     LONG result = RegCreateKeyExA(root, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &opened,
                                   &disposition);
     // A key whose own security grants the administrators no write (the
-    // table's security for BITS\Parameters from Vista on): through the backup
-    // and restore privileges, else through the owner's right to the DACL.
+    // table's security for BITS\Parameters from Vista on, a rootkit's lock).
     if (result == ERROR_ACCESS_DENIED) {
-        disposition = 0;
-        result = CreateKeyWithBackupRestore(calls, root, keyPath, access, &opened, &disposition);
-        if (result != ERROR_SUCCESS) {
-            disposition = REG_OPENED_EXISTING_KEY;
-            result = OpenKeyAsOwner(root, keyPath, access, &opened);
-        }
+        disposition = REG_OPENED_EXISTING_KEY;
+        result = OpenLockedKey(calls, root, keyPath, access, &opened);
     }
     const char* prefix = RegistryRootPathPrefix(root);
     if (result != ERROR_SUCCESS) {
@@ -56,20 +51,20 @@ ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath, bool* createdNew, con
     return ScopedRegKey(opened);
 }
 
-ScopedRegKey ApplyKeySecurity(const char* sddl, ScopedRegKey key)
+ScopedRegKey ApplyKeySecurity(const char* sddl, ScopedRegKey key, const KeySecurityCalls& calls)
 {
-    ScopedLocalMemory descriptor;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1,
-                                                              descriptor.Receive<PSECURITY_DESCRIPTOR>(), nullptr)) {
-        LogInfo(L"Failed to parse security descriptor");
-        return key;
-    }
     const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
                                        DACL_SECURITY_INFORMATION | SACL_SECURITY_INFORMATION |
                                        PROTECTED_DACL_SECURITY_INFORMATION;
-    if (RegSetKeySecurity(key.Get(), parts, descriptor.Get()) != ERROR_SUCCESS) {
+    switch (SetKeySecurityFromSddl(calls, key.Get(), sddl, parts)) {
+    case KeySecurityOutcome::NotParsed:
+        LogInfo(L"Failed to parse security descriptor");
+        return key;
+    case KeySecurityOutcome::NotSet:
         LogInfo(L"Failed to set security information");
         return key;
+    case KeySecurityOutcome::Set:
+        break;
     }
     LogInfo(L"Successfully set security information");
     // The new DACL may no longer grant full access; the first handle keeps
@@ -168,7 +163,7 @@ void RestoreValue(const wchar_t* line, HKEY key, uint32_t keepExisting)
     ApplyPlannedValue(plan, key, keepExisting);
 }
 
-void RestoreRecord(const KnownGoodRecord& record, const BackupRestoreCalls& calls)
+void RestoreRecord(const KnownGoodRecord& record, const KeySecurityCalls& calls)
 {
     bool createdNew = false;
     ScopedRegKey key = OpenRecordKey(record.root, record.keyPath, &createdNew, calls);
@@ -198,7 +193,7 @@ void RestoreRecord(const KnownGoodRecord& record, const BackupRestoreCalls& call
                 PlanValue(line, key.Get(), record.keepExisting, createdNew, where, &plan[planned++]);
         }
         if (!securitySet) {
-            key = ApplyKeySecurity(record.sddl, std::move(key));
+            key = ApplyKeySecurity(record.sddl, std::move(key), calls);
             securitySet = true;
         }
         for (size_t i = 0; i < planned; ++i)

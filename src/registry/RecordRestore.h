@@ -16,20 +16,21 @@ enum class CurrentValue { Missing, Equal, Different };
 // What it holds now is kept in `present` for the backup.
 CurrentValue CompareWithCurrent(HKEY key, const ParsedValue& knownGood, RegistryValueData* present);
 
-void RestoreRecord(const KnownGoodRecord& record, const BackupRestoreCalls& calls = SystemBackupRestoreCalls());
+void RestoreRecord(const KnownGoodRecord& record, const KeySecurityCalls& calls = SystemKeySecurityCalls());
 
 // Creates the key (and missing parents) or opens the existing one, for full
 // access and the key's audit list, in the native 64-bit view; where the key's
-// security refuses that, through the backup and restore privileges or the
-// owner's right to its DACL (the key keeps its security). Empty on failure.
-// createdNew, when given, tells whether the key did not exist before.
+// DACL refuses that, through OpenLockedKey (the key keeps its security).
+// Empty on failure. createdNew, when given, tells whether the key did not
+// exist before.
 ScopedRegKey OpenRecordKey(HKEY root, const char* keyPath, bool* createdNew = nullptr,
-                           const BackupRestoreCalls& calls = SystemBackupRestoreCalls());
+                           const KeySecurityCalls& calls = SystemKeySecurityCalls());
 
-// Sets owner, group, protected DACL and SACL from `sddl`. Returns the handle
-// to go on with: a fresh one opened under the new security when that works,
-// otherwise the given one.
-ScopedRegKey ApplyKeySecurity(const char* sddl, ScopedRegKey key);
+// Sets owner, group, protected DACL and SACL from `sddl`, with the privilege
+// an owner such as SYSTEM needs. Returns the handle to go on with: a fresh one
+// opened under the new security when that works, otherwise the given one.
+ScopedRegKey ApplyKeySecurity(const char* sddl, ScopedRegKey key,
+                              const KeySecurityCalls& calls = SystemKeySecurityCalls());
 
 // Brings one value line into `key`: written when missing, or when different
 // and `keepExisting` is zero.

@@ -12,6 +12,7 @@ project_warnings(vorn_registry_parser)
 add_library(vorn_registry STATIC
     ${CMAKE_CURRENT_LIST_DIR}/BuiltInServicesRestore.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ComServerRepair.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/KeySecurity.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PrivilegedKeyOpen.cpp
     ${CMAKE_CURRENT_LIST_DIR}/RecordRestore.cpp
     ${CMAKE_CURRENT_LIST_DIR}/RegistryBackup.cpp

@@ -44,12 +44,13 @@ bool EnableRestorePrivileges()
     return true;
 }
 
-void RestoreServicesFromTable(uint32_t versionCode, const KnownGoodTable& table, PrivilegeStep enablePrivileges)
+void RestoreServicesFromTable(uint32_t versionCode, const KnownGoodTable& table, PrivilegeStep enablePrivileges,
+                              const KeySecurityCalls& calls)
 {
     const ServicesFamily family = ChooseServicesFamily(versionCode);
     LogInfo(L"%ws", family.logLine);
     if (!enablePrivileges()) LogInfo(L"Failed to acquire needed privileges.");
     for (size_t i = 0; i < table.count; ++i) {
-        if (table.records[i].osFamily == family.code) RestoreRecord(table.records[i]);
+        if (table.records[i].osFamily == family.code) RestoreRecord(table.records[i], calls);
     }
 }

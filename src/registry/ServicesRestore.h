@@ -2,6 +2,7 @@
 // The restoration run's pass over the known-good table: the Windows family
 // from the OS version code, the two key-security privileges, then every
 // record of that family in table order.
+#include "registry/KeySecurity.h"
 #include "registry/KnownGoodRecord.h"
 
 #include <cstdint>
@@ -21,9 +22,11 @@ bool EnableRestorePrivileges();
 
 using PrivilegeStep = bool (*)();
 
-// The pass over `table`; `enablePrivileges` is replaced only by tests.
+// The pass over `table`; `enablePrivileges` and `calls` are replaced only by
+// tests.
 void RestoreServicesFromTable(uint32_t versionCode, const KnownGoodTable& table,
-                              PrivilegeStep enablePrivileges = EnableRestorePrivileges);
+                              PrivilegeStep enablePrivileges = EnableRestorePrivileges,
+                              const KeySecurityCalls& calls = SystemKeySecurityCalls());
 
 // The pass over the table built into the program (needs vorn_registry_data).
 void RestoreServices(uint32_t versionCode);

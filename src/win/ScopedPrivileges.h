@@ -1,24 +1,26 @@
 #pragma once
-// Enables two privileges of the process token for the owner's lifetime and
-// puts back the state they had before on every way out: privileges that pass
-// over security checks (backup, restore) stay on only around the calls that
-// need them.
+// Enables one or two privileges of the process token for the owner's lifetime
+// and puts back the state they had before on every way out: privileges that
+// pass over security checks (restore, take ownership) stay on only around the
+// calls that need them. Owners nest: an inner one finds the privilege on and
+// leaves it so.
 #include <windows.h>
 
 #include "win/ScopedHandle.h"
 
 class ScopedPrivileges {
 public:
-    ScopedPrivileges(const wchar_t* first, const wchar_t* second) : previous_(), enabled_(false), adjusted_(false)
+    explicit ScopedPrivileges(const wchar_t* first, const wchar_t* second = nullptr)
+        : previous_(), enabled_(false), adjusted_(false)
     {
         if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token_.Receive()))
             return;
         TwoPrivileges wanted = {};
-        wanted.count = 2;
+        wanted.count = second != nullptr ? 2 : 1;
         wanted.privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
         wanted.privileges[1].Attributes = SE_PRIVILEGE_ENABLED;
         if (!LookupPrivilegeValueW(nullptr, first, &wanted.privileges[0].Luid) ||
-            !LookupPrivilegeValueW(nullptr, second, &wanted.privileges[1].Luid))
+            (second != nullptr && !LookupPrivilegeValueW(nullptr, second, &wanted.privileges[1].Luid)))
             return;
         // The previous state holds only the privileges this call changed.
         DWORD previousBytes = 0;
@@ -36,7 +38,7 @@ public:
     ScopedPrivileges(const ScopedPrivileges&) = delete;
     ScopedPrivileges& operator=(const ScopedPrivileges&) = delete;
 
-    // Both privileges are enabled now.
+    // Every privilege asked for is enabled now.
     bool Enabled() const { return enabled_; }
 
 private:

@@ -49,11 +49,12 @@ services_exe_fixture(shortversion-dyn RC ShortVersionFixture.rc)
 # The same pair linked for the other pointer width (PE32 beside PE32+), when
 # that compiler is installed.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-    set(other_width_gcc i686-w64-mingw32-gcc-win32)
+    set(other_width_target i686-w64-mingw32)
 else()
-    set(other_width_gcc x86_64-w64-mingw32-gcc-win32)
+    set(other_width_target x86_64-w64-mingw32)
 endif()
-find_program(SERVICES_EXE_OTHER_WIDTH_GCC ${other_width_gcc})
+find_program(SERVICES_EXE_OTHER_WIDTH_GCC ${other_width_target}-gcc-win32)
+find_program(SERVICES_EXE_OTHER_WIDTH_WINDRES ${other_width_target}-windres)
 if(SERVICES_EXE_OTHER_WIDTH_GCC)
     set(other_width_outputs)
     foreach(kind dyn nodyn)
@@ -71,6 +72,25 @@ if(SERVICES_EXE_OTHER_WIDTH_GCC)
             VERBATIM)
         list(APPEND other_width_outputs ${out})
     endforeach()
+    # A clean image of the infected fixture's version for the other machine
+    # type (PE Machine i386 beside AMD64): a store copy that must never
+    # replace the image.
+    if(SERVICES_EXE_OTHER_WIDTH_WINDRES)
+        set(out ${SERVICES_EXE_FIXTURE_DIR}/otherwidth-v6.1.7601.17514-dyn.exe)
+        set(resource ${CMAKE_CURRENT_BINARY_DIR}/otherwidth-version.o)
+        add_custom_command(OUTPUT ${out}
+            COMMAND ${CMAKE_COMMAND} -E make_directory ${SERVICES_EXE_FIXTURE_DIR}
+            COMMAND ${SERVICES_EXE_OTHER_WIDTH_WINDRES} --preprocessor=${SERVICES_EXE_OTHER_WIDTH_GCC}
+                    --preprocessor-arg=-E --preprocessor-arg=-xc --preprocessor-arg=-DRC_INVOKED
+                    -DFIXTURE_MAJOR=6 -DFIXTURE_MINOR=1 -DFIXTURE_BUILD=7601 -DFIXTURE_REVISION=17514
+                    -i ${CMAKE_CURRENT_LIST_DIR}/fixtures/image/ImageFixture.rc -o ${resource}
+            COMMAND ${SERVICES_EXE_OTHER_WIDTH_GCC} -static -s -Wl,--dynamicbase -o ${out}
+                    ${CMAKE_CURRENT_LIST_DIR}/fixtures/image/ImageFixture.c ${resource}
+            DEPENDS ${CMAKE_CURRENT_LIST_DIR}/fixtures/image/ImageFixture.c
+                    ${CMAKE_CURRENT_LIST_DIR}/fixtures/image/ImageFixture.rc
+            VERBATIM)
+        list(APPEND other_width_outputs ${out})
+    endif()
     add_custom_target(services_exe_fixture_other_width DEPENDS ${other_width_outputs})
     list(APPEND services_exe_fixtures services_exe_fixture_other_width)
 endif()

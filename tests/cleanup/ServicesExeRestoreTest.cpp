@@ -6,14 +6,18 @@
 #include "cleanup/ServicesExeVersion.h"
 #include "support/LogCapture.h"
 #include "support/ReadOnlyRegistryKey.h"
+#include "support/TokenState.h"
 #include "win/ScopedFindHandle.h"
+#include "win/ScopedHandle.h"
 #include "win/ScopedRegKey.h"
 #include "win/Wow64.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <sddl.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -23,6 +27,7 @@ const wchar_t SessionManagerKey[] = L"System\\CurrentControlSet\\Control\\Sessio
 const wchar_t PendingRenamesValue[] = L"PendingFileRenameOperations";
 const char InfectedFixture[] = "v6.1.7601.17514-nodyn.exe";
 const char CleanFixture[] = "v6.1.7601.17514-dyn.exe";
+const char OtherMachineFixture[] = "otherwidth-v6.1.7601.17514-dyn.exe";
 
 std::wstring Widen(const std::string& text)
 {
@@ -119,6 +124,130 @@ void ClearPendingRenames()
         RegDeleteValueW(key.Get(), PendingRenamesValue);
 }
 
+// A model of the file security Wine does not keep: descriptors per file
+// (volume and index), handed out and set through the replacement's calls.
+// Windows' owner rule is enforced: an owner that is neither the token user
+// nor one of its owner groups is taken only while SeRestorePrivilege is
+// enabled (ERROR_INVALID_OWNER otherwise). Files the model does not hold go
+// to the system's calls.
+struct ModelledFile {
+    DWORD volume;
+    DWORD indexHigh;
+    DWORD indexLow;
+    std::vector<BYTE> descriptor;
+};
+std::vector<ModelledFile> modelledFiles;
+bool modelRestorePrivilegeHeld = true;
+
+bool FileOf(HANDLE file, ModelledFile* identity)
+{
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(file, &information)) return false;
+    *identity = {information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow, {}};
+    return true;
+}
+
+ModelledFile* Modelled(HANDLE file)
+{
+    ModelledFile identity;
+    if (!FileOf(file, &identity)) return nullptr;
+    for (ModelledFile& f : modelledFiles) {
+        if (f.volume == identity.volume && f.indexHigh == identity.indexHigh && f.indexLow == identity.indexLow)
+            return &f;
+    }
+    return nullptr;
+}
+
+BOOL WINAPI ModelGetFileSecurity(HANDLE file, SECURITY_INFORMATION parts, PSECURITY_DESCRIPTOR descriptor, DWORD size,
+                                 LPDWORD needed)
+{
+    const ModelledFile* f = Modelled(file);
+    if (f == nullptr) return GetKernelObjectSecurity(file, parts, descriptor, size, needed);
+    *needed = static_cast<DWORD>(f->descriptor.size());
+    if (size < f->descriptor.size()) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    memcpy(descriptor, f->descriptor.data(), f->descriptor.size());
+    return TRUE;
+}
+
+BOOL WINAPI ModelSetFileSecurity(HANDLE file, SECURITY_INFORMATION parts, PSECURITY_DESCRIPTOR descriptor)
+{
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    const bool restore = modelRestorePrivilegeHeld && TokenPrivilegeEnabled(L"SeRestorePrivilege");
+    if ((parts & OWNER_SECURITY_INFORMATION) != 0 &&
+        (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || owner == nullptr ||
+         (!restore && !TokenMayOwn(owner)))) {
+        SetLastError(ERROR_INVALID_OWNER);
+        return FALSE;
+    }
+    // What Wine keeps of it (the mode bits), and the whole of it here.
+    if (!SetKernelObjectSecurity(file, parts, descriptor)) return FALSE;
+    ModelledFile identity;
+    if (!FileOf(file, &identity)) return FALSE;
+    const BYTE* bytes = static_cast<const BYTE*>(descriptor);
+    identity.descriptor.assign(bytes, bytes + GetSecurityDescriptorLength(descriptor));
+    ModelledFile* known = Modelled(file);
+    if (known != nullptr)
+        *known = identity;
+    else
+        modelledFiles.push_back(identity);
+    return TRUE;
+}
+
+const FileSecurityCalls kModelledFileSecurity = {ModelGetFileSecurity, ModelSetFileSecurity};
+
+// Owner, group and DACL of a file as the calls report them; empty when
+// unreadable.
+std::string FileSecurityString(const FileSecurityCalls& calls, const std::string& path)
+{
+    FsRedirectionGuard native;
+    ScopedHandle file(CreateFileA(path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    BYTE descriptor[4096];
+    DWORD size = 0;
+    const SECURITY_INFORMATION parts =
+        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    char* text = nullptr;
+    if (!file.IsValid() || !calls.get(file.Get(), parts, descriptor, sizeof(descriptor), &size) ||
+        !ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, parts, &text, nullptr))
+        return "";
+    const std::string sddl(text);
+    LocalFree(text);
+    return sddl;
+}
+
+// Gives a file the security `sddl`: whole in the model, and what Wine keeps
+// of it in its mode bits.
+void PlantFileSecurity(const std::string& path, const char* sddl)
+{
+    FsRedirectionGuard native;
+    ScopedHandle file(CreateFileA(path.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                  nullptr));
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ModelledFile identity;
+    ASSERT_TRUE(file.IsValid() && FileOf(file.Get(), &identity));
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor, nullptr));
+    const SECURITY_INFORMATION parts =
+        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    EXPECT_TRUE(SetKernelObjectSecurity(file.Get(), parts, descriptor));
+    const BYTE* bytes = static_cast<const BYTE*>(descriptor);
+    identity.descriptor.assign(bytes, bytes + GetSecurityDescriptorLength(descriptor));
+    LocalFree(descriptor);
+    modelledFiles.push_back(identity);
+}
+
+// The image as Windows 7 installs it: owned by TrustedInstaller, which alone
+// may write it; the administrators may read and run it.
+const char TrustedInstallerImage[] =
+    "O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
+    "G:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
+    "D:P(A;;FA;;;S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464)(A;;0x1200a9;;;BA)"
+    "(A;;0x1200a9;;;SY)(A;;0x1200a9;;;BU)";
+
 class ServicesExeRestoreTest : public ::testing::Test {
 protected:
     // Wine's own service manager is kept aside while the tests plant theirs.
@@ -137,6 +266,8 @@ protected:
 
     void SetUp() override
     {
+        modelledFiles.clear();
+        modelRestorePrivilegeHeld = true;
         ClearPendingRenames();
         char current[MAX_PATH];
         const DWORD length = GetCurrentDirectoryA(MAX_PATH, current);
@@ -223,6 +354,22 @@ protected:
         const std::string clean = ReadFileBytesOrEmpty(FixtureImagePath(CleanFixture));
         EXPECT_TRUE(ReadFileBytesOrEmpty(candidate) == clean) << "the store file changed";
         EXPECT_TRUE(ReadNative(staged[0]) == clean) << "the staged copy is not the clean image";
+    }
+
+    // The copy was found and the backup made, then staging or scheduling
+    // failed: nothing is left staged or pending, the image as it was.
+    void ExpectReplacementNotScheduled(const std::vector<std::wstring>& lines, const std::string& candidate)
+    {
+        EXPECT_EQ((std::vector<std::wstring>{
+                      L"info: Current infected services.exe version: 6.1.7601.17514",
+                      LocatedLine(candidate),
+                      L"info: Making backup of current services.exe",
+                      L"info: Failed to schedule replacement of services.exe",
+                  }),
+                  lines);
+        EXPECT_TRUE(PendingRenames().empty());
+        EXPECT_TRUE(StagedCopies().empty());
+        EXPECT_TRUE(infectedBytes_ == ReadNative(ImagePath())) << "image changed";
     }
 
     static std::wstring LocatedLine(const std::string& candidate)
@@ -418,6 +565,10 @@ TEST_F(ServicesExeRestoreTest, OnlyACleanCopyThatIsNotTheImageItselfIsTaken)
         // just the same: the link must not replace it.
         {"hard link to an image with the flag", CleanFixture, true, nullptr, false},
         {"hard link to an image with the flag, then a clean copy", CleanFixture, true, nullptr, true},
+        // Same version, with the flag, built for the other machine type (an
+        // x86 copy in the store of a 64-bit system, or the other way round).
+        {"only copy is of the other machine type", InfectedFixture, false, OtherMachineFixture, false},
+        {"copy of the other machine type, then a clean copy", InfectedFixture, false, OtherMachineFixture, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -441,7 +592,9 @@ TEST_F(ServicesExeRestoreTest, OnlyACleanCopyThatIsNotTheImageItselfIsTaken)
             EXPECT_FALSE(RestoreServicesExe());
             ExpectNoCleanCopyFound(capture.Lines());
         }
-        EXPECT_TRUE(infectedBytes_ == ReadFileBytesOrEmpty(first)) << "the first store file changed";
+        const std::string firstBytes =
+            c.linkFirstEntryToImage ? infectedBytes_ : ReadFileBytesOrEmpty(FixtureImagePath(c.firstEntry));
+        EXPECT_TRUE(firstBytes == ReadFileBytesOrEmpty(first)) << "the first store file changed";
 
         ClearPendingRenames();
         RemoveStagedCopies();
@@ -477,16 +630,41 @@ TEST_F(ServicesExeRestoreTest, MoveThatCannotBeScheduledIsAFailure)
         ASSERT_TRUE(readOnly.Restricted());
         EXPECT_FALSE(RestoreServicesExe());
     }
-    EXPECT_EQ((std::vector<std::wstring>{
-                  L"info: Current infected services.exe version: 6.1.7601.17514",
-                  LocatedLine(candidate),
-                  L"info: Making backup of current services.exe",
-                  L"info: Failed to schedule replacement of services.exe",
-              }),
-              capture.Lines());
-    EXPECT_TRUE(PendingRenames().empty());
-    EXPECT_TRUE(StagedCopies().empty());
-    EXPECT_TRUE(infectedBytes_ == ReadNative(ImagePath())) << "image changed";
+    ExpectReplacementNotScheduled(capture.Lines(), candidate);
+}
+
+// CopyFile gives the copy what the system directory gives new files; the
+// copy that replaces the image takes the image's own owner, group and DACL
+// (read back equal in the model; as far as Wine keeps it, in its mode bits).
+TEST_F(ServicesExeRestoreTest, TheStagedCopyTakesTheImagesSecurity)
+{
+    PlantEntry("amd64_microsoft-windows-s..controlmanager_6.1.7601.17514", CleanFixture);
+    PlantFileSecurity(ImagePath(), TrustedInstallerImage);
+    const std::string image = FileSecurityString(kModelledFileSecurity, ImagePath());
+    ASSERT_NE("", image);
+    ASSERT_TRUE(SetTokenPrivilege(L"SeRestorePrivilege", false));
+
+    EXPECT_TRUE(RestoreServicesExe(kModelledFileSecurity));
+    const std::vector<std::string> staged = StagedCopies();
+    ASSERT_EQ(1u, staged.size());
+    EXPECT_EQ(image, FileSecurityString(kModelledFileSecurity, staged[0]));
+    EXPECT_EQ(FileSecurityString(SystemFileSecurityCalls(), ImagePath()),
+              FileSecurityString(SystemFileSecurityCalls(), staged[0]));
+    EXPECT_FALSE(TokenPrivilegeEnabled(L"SeRestorePrivilege")) << "enabled for the security step only";
+}
+
+// A copy that cannot take the image's owner (no SeRestorePrivilege) would
+// leave services.exe writable by every administrator process: the
+// replacement fails, as a failed backup does, and nothing is left staged.
+TEST_F(ServicesExeRestoreTest, ACopyThatCannotTakeTheImagesSecurityFailsTheReplacement)
+{
+    const std::string candidate = PlantEntry("amd64_microsoft-windows-s..controlmanager_6.1.7601.17514", CleanFixture);
+    PlantFileSecurity(ImagePath(), TrustedInstallerImage);
+    modelRestorePrivilegeHeld = false;
+
+    LogCapture capture;
+    EXPECT_FALSE(RestoreServicesExe(kModelledFileSecurity));
+    ExpectReplacementNotScheduled(capture.Lines(), candidate);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The whole lifecycle of the real cleaner on every supported Windows:
-infect, clean (answered 'y'), restart, the registered restoration run at the
-next logon, and a second restoration run that finds nothing to change."""
+infect, clean (answered 'y', the rootkit's files removed), restart, the
+registered restoration run at the next logon, and a second restoration run
+that finds nothing to change."""
 
 import os
 import re
@@ -46,7 +47,6 @@ class Lifecycle(unittest.TestCase):
             m = infected_machine.InfectedMachine(p, BUILD)
             m.infect(EXE)
             self.assertNotEqual(0, m.verify_services()[0], "the fixture damaged nothing")
-            bot_files = m.bot_files()
             services_32bit = wineprefix.read_bytes(m.services_exe_32bit) if m.has_32bit_view and m.post_vista else None
             round_trip = version in ROUND_TRIP
             if round_trip:
@@ -73,14 +73,13 @@ class Lifecycle(unittest.TestCase):
                 self.assertEqual(infected_machine.WOW64_COM_VALUE, m.com_32bit_view())
             else:
                 print("%s: a 32-bit prefix has one registry view and one system directory" % version)
-            self.assertEqual("info: Failed to generate BOT ID", cleaning[-4])
+            self.check_removal(m, cleaning)
             backups = m.backups()
             self.assertEqual(1, len(backups))
             self.assertEqual(["info: Cleaning finished",
                               "info: Successfully registered for start after reboot for services restoration",
                               "info: Registry backup: " + os.path.basename(backups[0])],
                              cleaning[-3:])
-            self.assertEqual(bot_files, m.bot_files(), "no identifier, so the recycle bin is left alone")
             infected = wineprefix.read_bytes(m.services_exe) if m.post_vista else None
             if m.post_vista:
                 self.assertIn("info: services.exe appears to be infected", cleaning)
@@ -142,6 +141,24 @@ class Lifecycle(unittest.TestCase):
 
             if round_trip:
                 self.undo_with_backups(m, backups, registry_before, security_before)
+
+    def check_removal(self, m, cleaning):
+        """The cleaner itself removed the rootkit's files below both accounts'
+        recycle directories: account by account, each directory after its
+        contents."""
+        removal = cleaning[cleaning.index("info: Attempting to remove malware files...") + 1:
+                           cleaning.index("info: Cleaning finished")]
+        expected = m.removal_lines()
+        self.assertEqual(sorted(sum(expected, [])), sorted(removal))
+        self.assertEqual([expected[0][0], expected[1][0]], [removal[0], removal[len(expected[0])]])
+        for bot in m.bot_dirs:
+            for name, (content, _) in infected_machine.BOT_TREE.items():
+                inside = [n for n in infected_machine.BOT_TREE if n.startswith(name + "\\")]
+                if content is None and inside:
+                    kinds = ["directory" if infected_machine.BOT_TREE[n][0] is None else "file" for n in inside]
+                    self.assertLess(max(removal.index(bot.removal(k, n)) for k, n in zip(kinds, inside)),
+                                    removal.index(bot.removal("directory", name)))
+        self.assertEqual([], m.bot_files())
 
     def undo_with_backups(self, m, backups, registry_before, security_before):
         """Both backups imported, the restoration's first, give back every

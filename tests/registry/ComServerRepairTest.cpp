@@ -3,6 +3,7 @@
 // rows with their exact case in a throw-away prefix.
 #include "registry/ComServerRepair.h"
 
+#include "KeySecurityModel.h"
 #include "RegistryTestKeys.h"
 #include "support/LogCapture.h"
 
@@ -104,125 +105,94 @@ TEST(ReplaceDefaultValue, WritesAMissingDefaultValueButCreatesNoKey)
     EXPECT_EQ(Utf16(kNewData), stored.bytes);
 }
 
-// The backup-and-restore open as a test sees it: each call with the
-// privileges' state at that moment. A call with REG_OPTION_BACKUP_RESTORE
-// and both privileges enabled gets the handle the test prepared, as Windows
-// would give one past the key's DACL; anything else is refused, as Wine does.
-struct BackupRestoreCall {
-    DWORD options;
-    REGSAM access;
-    bool backupEnabled;
-    bool restoreEnabled;
-};
-std::vector<BackupRestoreCall> backupRestoreCalls;
-HKEY handleForBackupRestore = nullptr;
-
-LONG WINAPI RecordingCreateKeyW(HKEY, LPCWSTR, DWORD, LPWSTR, DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES,
-                                PHKEY key, LPDWORD)
-{
-    const BackupRestoreCall call = {options, access, TokenPrivilegeEnabled(L"SeBackupPrivilege"),
-                                    TokenPrivilegeEnabled(L"SeRestorePrivilege")};
-    backupRestoreCalls.push_back(call);
-    if ((options & REG_OPTION_BACKUP_RESTORE) == 0 || !call.backupEnabled || !call.restoreEnabled ||
-        handleForBackupRestore == nullptr)
-        return ERROR_ACCESS_DENIED;
-    *key = handleForBackupRestore;
-    handleForBackupRestore = nullptr;
-    return ERROR_SUCCESS;
-}
-
-const BackupRestoreCalls kRecordingCalls = {RecordingCreateKeyW, RegCreateKeyExA};
-
-const char kFullAccess[] = "O:BAG:SYD:P(A;;KA;;;SY)(A;;KA;;;BA)";
 // Query and set value (CC, DC) and no more, as a hijacked key may grant.
 const char kQueryAndSetOnly[] = "O:BAG:SYD:P(A;;KA;;;SY)(A;;CCDC;;;BA)";
-// Read only: even the repair's own open is refused.
-const char kReadOnly[] = "O:BAG:SYD:P(A;;KA;;;SY)(A;;KR;;;BA)";
+// Owned by SYSTEM and read only: even the repair's own open is refused.
+const char kSystemOwnedReadOnly[] = "O:SYG:SYD:P(A;;KA;;;SY)(A;;KR;;;BA)";
 
+// A class registration of its own per test below HKLM\Software\Classes,
+// holding a planted server; the last one stays locked in the prefix.
 class LockedComKeyTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(SetTokenPrivilege(L"SeBackupPrivilege", false));
+        ResetKeySecurityModel();
+        ASSERT_TRUE(SetTokenPrivilege(L"SeTakeOwnershipPrivilege", false));
         ASSERT_TRUE(SetTokenPrivilege(L"SeRestorePrivilege", false));
-        backupRestoreCalls.clear();
-        handleForBackupRestore = nullptr;
-        key_ = FreshScratchPath(HKEY_LOCAL_MACHINE, L"ComLocked");
+        const std::string test = testing::UnitTest::GetInstance()->current_test_info()->name();
+        clsid_ = L"CLSID\\{Vorn" + std::wstring(test.begin(), test.end()) + L"}";
+        key_ = L"Software\\Classes\\" + clsid_ + L"\\InprocServer32";
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, L"Software\\Classes\\" + clsid_);
         StoreValue(HKEY_LOCAL_MACHINE, key_, nullptr, REG_SZ, Utf16(L"C:\\planted\\evil.dll"));
     }
-    void TearDown() override
+    void TearDown() override { ResetKeySecurityModel(); }
+    // Locks the key with `sddl`; the model's stand-in for what
+    // SeTakeOwnershipPrivilege grants is taken before.
+    void Lock(const char* sddl)
     {
-        if (handleForBackupRestore != nullptr) RegCloseKey(handleForBackupRestore);
-        SetKeySecurityString(HKEY_LOCAL_MACHINE, key_, kFullAccess);  // so the next test can delete it
-    }
-    // Locks the key with `sddl`; `keep` receives a handle opened for full
-    // access before, which keeps that access.
-    void Lock(const char* sddl, HKEY* keep = nullptr)
-    {
-        if (keep != nullptr) {
-            ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, key_.c_str(), 0,
-                                                   KEY_ALL_ACCESS | KEY_WOW64_64KEY, keep));
-        }
+        ModelKeyBeforeLock(HKEY_LOCAL_MACHINE, key_);
         SetKeySecurityString(HKEY_LOCAL_MACHINE, key_, sddl);
         ASSERT_EQ(sddl, KeySecurityString(HKEY_LOCAL_MACHINE, key_));
+    }
+    // The class in the 32-bit view, where a write whose view is not certain
+    // could land (the 32-bit program writes there without KEY_WOW64_64KEY).
+    bool InThe32BitView() const
+    {
+        return KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Wow6432Node\\Classes\\" + clsid_) ||
+               KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Classes\\Wow6432Node\\" + clsid_);
     }
     std::wstring Line(const wchar_t* caption, const std::wstring& value) const
     {
         return std::wstring(caption) + L"HKLM\\" + key_ + L" " + value;
     }
 
+    std::wstring clsid_;
     std::wstring key_;
 };
 
 const wchar_t kCurrent[] = L"info: Current registry value  ";
 const wchar_t kNew[] = L"info: New registry value  ";
-const REGSAM kRepairAccess = KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_64KEY;
 
 TEST_F(LockedComKeyTest, AKeyGrantingOnlyQueryAndSetValueIsRepaired)
 {
     Lock(kQueryAndSetOnly);
     LogCapture capture;
-    ReplaceDefaultValue(kNewData, HKEY_LOCAL_MACHINE, key_.c_str(), kRecordingCalls);
+    ReplaceDefaultValue(kNewData, HKEY_LOCAL_MACHINE, key_.c_str(), ModelledKeySecurityCalls());
     EXPECT_EQ((Lines{Line(kCurrent, L"C:\\planted\\evil.dll"), Line(kNew, kNewData)}), capture.Lines());
     EXPECT_EQ(Utf16(kNewData), ReadStoredValue(HKEY_LOCAL_MACHINE, key_, nullptr).bytes);
-    EXPECT_EQ(kQueryAndSetOnly, KeySecurityString(HKEY_LOCAL_MACHINE, key_));
-    EXPECT_TRUE(backupRestoreCalls.empty()) << "no privileged open where the plain one serves";
+    EXPECT_EQ(kQueryAndSetOnly, KeySecurityString(HKEY_LOCAL_MACHINE, key_)) << "no route where the plain open serves";
 }
 
-TEST_F(LockedComKeyTest, ARefusedOpenIsFollowedByTheBackupRestoreOpen)
+// An installer's key (owned by another account, read-only for the
+// administrators) under the models of Windows' owner and take-ownership
+// rules: repaired in its own view, its security put back as it was.
+TEST_F(LockedComKeyTest, AKeyTheAdministratorsMayOnlyReadIsRepairedAndKeepsItsSecurity)
 {
-    HKEY keep = nullptr;
-    Lock(kReadOnly, &keep);
-    handleForBackupRestore = keep;
+    Lock(kSystemOwnedReadOnly);
     LogCapture capture;
-    ReplaceDefaultValue(kNewData, HKEY_LOCAL_MACHINE, key_.c_str(), kRecordingCalls);
-
-    ASSERT_EQ(1u, backupRestoreCalls.size());
-    const BackupRestoreCall& call = backupRestoreCalls[0];
-    EXPECT_EQ(static_cast<DWORD>(REG_OPTION_BACKUP_RESTORE), call.options);
-    EXPECT_EQ(kRepairAccess, call.access);
-    EXPECT_TRUE(call.backupEnabled);
-    EXPECT_TRUE(call.restoreEnabled);
-    EXPECT_FALSE(TokenPrivilegeEnabled(L"SeBackupPrivilege")) << "enabled for the open only";
-    EXPECT_FALSE(TokenPrivilegeEnabled(L"SeRestorePrivilege")) << "enabled for the open only";
+    ReplaceDefaultValue(kNewData, HKEY_LOCAL_MACHINE, key_.c_str(), ModelledKeySecurityCalls());
 
     EXPECT_EQ((Lines{Line(kCurrent, L"C:\\planted\\evil.dll"), Line(kNew, kNewData)}), capture.Lines());
     EXPECT_EQ(Utf16(kNewData), ReadStoredValue(HKEY_LOCAL_MACHINE, key_, nullptr).bytes);
-    EXPECT_EQ(kReadOnly, KeySecurityString(HKEY_LOCAL_MACHINE, key_));
+    EXPECT_EQ(kSystemOwnedReadOnly, KeySecurityString(HKEY_LOCAL_MACHINE, key_));
+    EXPECT_TRUE(ModelRefusedOwners().empty());
+    EXPECT_FALSE(InThe32BitView());
+    EXPECT_TRUE(RoutePrivilegesOff()) << "enabled for the route only";
 }
 
-// Wine ignores REG_OPTION_BACKUP_RESTORE: no route opens the key, which is
+// Wine does not let SeTakeOwnershipPrivilege grant WRITE_OWNER: with the
+// system's calls no route opens a key owned by another account, which is
 // reported as before and keeps its value and its security.
 TEST_F(LockedComKeyTest, AKeyNoRouteOpensIsReported)
 {
-    Lock(kReadOnly);
+    Lock(kSystemOwnedReadOnly);
     LogCapture capture;
     ReplaceDefaultValue(kNewData, HKEY_LOCAL_MACHINE, key_.c_str());
     EXPECT_EQ(Lines{Line(L"info: Failed to open registry key ", L"")}, capture.Lines());
     EXPECT_EQ(Utf16(L"C:\\planted\\evil.dll"), ReadStoredValue(HKEY_LOCAL_MACHINE, key_, nullptr).bytes);
-    EXPECT_EQ(kReadOnly, KeySecurityString(HKEY_LOCAL_MACHINE, key_));
-    EXPECT_FALSE(TokenPrivilegeEnabled(L"SeBackupPrivilege"));
-    EXPECT_FALSE(TokenPrivilegeEnabled(L"SeRestorePrivilege"));
+    EXPECT_EQ(kSystemOwnedReadOnly, KeySecurityString(HKEY_LOCAL_MACHINE, key_));
+    EXPECT_FALSE(InThe32BitView());
+    EXPECT_TRUE(RoutePrivilegesOff());
 }
 
 struct Row {

@@ -1,11 +1,17 @@
 // The restoration pass over the built-in table for one family (chosen when the
-// test is built) in a throw-away prefix: it opens exactly that family's keys,
-// every step succeeds, and a second pass finds every value equal.
+// test is built) in a throw-away prefix: under the model of Windows' owner
+// rule every record's security is set (and without SeRestorePrivilege the
+// owners of other accounts are refused while the values are still restored);
+// with the system's calls it opens exactly that family's keys, every step
+// succeeds, and a second pass finds every value equal.
 #include "registry/ServicesRestore.h"
 
+#include "KeySecurityModel.h"
+#include "RegistryTestKeys.h"
 #include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
+#include <sddl.h>
 
 #include <cstring>
 #include <cwchar>
@@ -55,6 +61,67 @@ Lines KeysOpened(const Lines& lines)
 bool IsFailure(const std::wstring& line)
 {
     return line.find(L"failed") != std::wstring::npos || line.find(L"Failed") != std::wstring::npos;
+}
+
+// The records whose owner this token may not take without SeRestorePrivilege
+// (SYSTEM, TrustedInstaller, ...).
+size_t RecordsWithForeignOwners(const std::vector<const KnownGoodRecord*>& records)
+{
+    size_t count = 0;
+    for (const KnownGoodRecord* r : records) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(r->sddl, SDDL_REVISION_1, &descriptor, nullptr));
+        PSID owner = nullptr;
+        BOOL defaulted = FALSE;
+        if (descriptor != nullptr && GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && owner != nullptr &&
+            !TokenMayOwn(owner))
+            ++count;
+        LocalFree(descriptor);
+    }
+    return count;
+}
+
+size_t Count(const Lines& lines, const std::wstring& line)
+{
+    size_t count = 0;
+    for (const std::wstring& l : lines) count += l == line ? 1 : 0;
+    return count;
+}
+
+// Runs first, on the prefix's own keys: the security step fails for exactly
+// the records with another account's owner, and every value is still written.
+TEST(KnownGoodRestore, WithoutTheRestorePrivilegeForeignOwnersAreRefusedAndValuesStillRestored)
+{
+    const std::vector<const KnownGoodRecord*> records = FamilyRecords();
+    // Most records from Vista on are owned by SYSTEM; Server 2003's are not.
+    const size_t foreign = RecordsWithForeignOwners(records);
+    ResetKeySecurityModel();
+    ModelRestorePrivilegeHeld(false);
+    LogCapture capture;
+    RestoreServicesFromTable(VersionCodeOf(KNOWN_GOOD_FAMILY), BuiltInKnownGoodTable(), EnableRestorePrivileges,
+                             ModelledKeySecurityCalls());
+    const Lines lines = capture.Lines();
+    ResetKeySecurityModel();
+    EXPECT_EQ(foreign, Count(lines, L"info: Failed to set security information"));
+    EXPECT_EQ(records.size() - foreign, Count(lines, L"info: Successfully set security information"));
+    EXPECT_EQ(0u, Count(lines, L"info: ... failed"));
+    for (const std::wstring& line : lines)
+        EXPECT_EQ(std::wstring::npos, line.find(L" - failed")) << std::string(line.begin(), line.end());
+}
+
+TEST(KnownGoodRestore, UnderTheOwnerRuleEveryRecordsSecurityIsSet)
+{
+    ResetKeySecurityModel();
+    ASSERT_TRUE(SetTokenPrivilege(L"SeRestorePrivilege", false));
+    LogCapture capture;
+    RestoreServicesFromTable(VersionCodeOf(KNOWN_GOOD_FAMILY), BuiltInKnownGoodTable(), EnableRestorePrivileges,
+                             ModelledKeySecurityCalls());
+    const Lines lines = capture.Lines();
+    EXPECT_EQ(std::vector<std::string>(), ModelRefusedOwners());
+    EXPECT_EQ(FamilyRecords().size(), Count(lines, L"info: Successfully set security information"));
+    for (const std::wstring& line : lines) EXPECT_FALSE(IsFailure(line)) << std::string(line.begin(), line.end());
+    EXPECT_FALSE(TokenPrivilegeEnabled(L"SeRestorePrivilege")) << "enabled for each security step only";
+    ResetKeySecurityModel();
 }
 
 TEST(KnownGoodRestore, FamilyRecordsRestoreAndASecondPassFindsEveryValueEqual)

@@ -3,6 +3,7 @@
 // log lines in order.
 #include "registry/RecordRestore.h"
 
+#include "KeySecurityModel.h"
 #include "RegistryTestKeys.h"
 #include "support/LogCapture.h"
 
@@ -245,7 +246,7 @@ protected:
     void SetUp() override
     {
         RestoreRecordTest::SetUp();
-        ASSERT_TRUE(SetTokenPrivilege(L"SeBackupPrivilege", false));
+        ASSERT_TRUE(SetTokenPrivilege(L"SeTakeOwnershipPrivilege", false));
         ASSERT_TRUE(SetTokenPrivilege(L"SeRestorePrivilege", false));
         path_ = FreshScratchPath(HKEY_LOCAL_MACHINE, L"BitsParameters");
         StoreValue(HKEY_LOCAL_MACHINE, path_, L"ServiceDll", REG_EXPAND_SZ, Utf16(L"C:\\planted\\evil.dll"));
@@ -253,12 +254,8 @@ protected:
     void TearDown() override { SetKeySecurityString(HKEY_LOCAL_MACHINE, path_, kAdminsFullAccess); }
 
     // Sets the table's security; returns it as the registry reports it.
-    std::string Lock(HKEY* keep = nullptr)
+    std::string Lock()
     {
-        if (keep != nullptr) {
-            EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), 0,
-                                                   KEY_ALL_ACCESS | ACCESS_SYSTEM_SECURITY | KEY_WOW64_64KEY, keep));
-        }
         SetKeySecurityString(HKEY_LOCAL_MACHINE, path_, kBitsParameters);
         HKEY full = nullptr;
         EXPECT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), 0,
@@ -303,66 +300,89 @@ TEST_F(LockedRecordTest, TheOwnersRightOpensAKeyThatRefusesTheRecord)
     EXPECT_EQ(tableSecurity, KeySecurityString(HKEY_LOCAL_MACHINE, path_));
 }
 
-// The backup-and-restore open as a test sees it (Wine ignores the option):
-// the privileges' state at the call, and the handle the test prepared for a
-// call that Windows would let past the key's DACL.
-struct RecordOpenCall {
-    DWORD options;
-    REGSAM access;
-    bool backupEnabled;
-    bool restoreEnabled;
-    std::string securityAtCall;
+// A service key owned by SYSTEM whose DACL lets the administrators only read
+// it (an installer's key, a rootkit's lock), under the models of Windows'
+// owner and take-ownership rules.
+class ModelledLockTest : public RestoreRecordTest {
+protected:
+    static std::wstring TestName()
+    {
+        const std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
+        return std::wstring(name.begin(), name.end());
+    }
+    void SetUp() override
+    {
+        RestoreRecordTest::SetUp();
+        ResetKeySecurityModel();
+        ASSERT_TRUE(SetTokenPrivilege(L"SeTakeOwnershipPrivilege", false));
+        ASSERT_TRUE(SetTokenPrivilege(L"SeRestorePrivilege", false));
+        path_ = FreshScratchPath(HKEY_LOCAL_MACHINE, name_);
+        narrow_ = Narrow(path_);
+        StoreValue(HKEY_LOCAL_MACHINE, path_, L"ServiceDll", REG_EXPAND_SZ, Utf16(L"C:\\planted\\evil.dll"));
+        ModelKeyBeforeLock(HKEY_LOCAL_MACHINE, path_);
+        SetKeySecurityString(HKEY_LOCAL_MACHINE, path_, kLocked);
+        ASSERT_EQ(kLocked, KeySecurityString(HKEY_LOCAL_MACHINE, path_));
+    }
+    void TearDown() override { ResetKeySecurityModel(); }
+
+    KnownGoodRecord BitsRecord() const
+    {
+        return KnownGoodRecord{0, 0, HKEY_LOCAL_MACHINE, narrow_.c_str(), kBitsParameters, kServiceDllLine};
+    }
+    bool InThe32BitView() const
+    {
+        return KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Wow6432Node\\VornRegistryTest\\" + name_);
+    }
+
+    static constexpr const char* kLocked = "O:SYG:SYD:P(A;;KA;;;SY)(A;;KR;;;BA)";
+    // A key of its own per test: the last one stays locked.
+    std::wstring name_ = L"Locked" + TestName();
+    std::wstring path_;
+    std::string narrow_;
 };
-std::vector<RecordOpenCall> recordOpenCalls;
-HKEY handleForBackupRestore = nullptr;
-std::wstring lockedPath;
 
-LONG WINAPI RecordingCreateKeyA(HKEY, LPCSTR, DWORD, LPSTR, DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES,
-                                PHKEY key, LPDWORD disposition)
+TEST_F(ModelledLockTest, TheRouteReachesTheKeyInItsOwnViewAndTheTableSecurityIsSet)
 {
-    recordOpenCalls.push_back({options, access, TokenPrivilegeEnabled(L"SeBackupPrivilege"),
-                               TokenPrivilegeEnabled(L"SeRestorePrivilege"),
-                               KeySecurityString(HKEY_LOCAL_MACHINE, lockedPath)});
-    const RecordOpenCall& call = recordOpenCalls.back();
-    if ((options & REG_OPTION_BACKUP_RESTORE) == 0 || !call.backupEnabled || !call.restoreEnabled ||
-        handleForBackupRestore == nullptr)
-        return ERROR_ACCESS_DENIED;
-    *key = handleForBackupRestore;
-    handleForBackupRestore = nullptr;
-    *disposition = REG_OPENED_EXISTING_KEY;
-    return ERROR_SUCCESS;
-}
+    // The table's security as the registry reports it once set.
+    const std::wstring reference = FreshScratchPath(HKEY_LOCAL_MACHINE, L"BitsReference");
+    StoreValue(HKEY_LOCAL_MACHINE, reference, L"X", REG_DWORD, DwordBytes(1));
+    SetKeySecurityString(HKEY_LOCAL_MACHINE, reference, kBitsParameters);
+    const std::string tableSecurity = KeySecurityString(HKEY_LOCAL_MACHINE, reference);
 
-TEST_F(LockedRecordTest, ARefusedOpenIsFollowedByTheBackupRestoreOpen)
-{
-    HKEY keep = nullptr;
-    const std::string tableSecurity = Lock(&keep);
-    handleForBackupRestore = keep;
-    lockedPath = path_;
-    recordOpenCalls.clear();
     LogCapture capture;
-    RestoreRecord(BitsRecord(), BackupRestoreCalls{RegCreateKeyExW, RecordingCreateKeyA});
-
-    ASSERT_EQ(1u, recordOpenCalls.size());
-    const RecordOpenCall& call = recordOpenCalls[0];
-    EXPECT_EQ(static_cast<DWORD>(REG_OPTION_BACKUP_RESTORE), call.options);
-    EXPECT_EQ(static_cast<REGSAM>(KEY_ALL_ACCESS | ACCESS_SYSTEM_SECURITY | KEY_WOW64_64KEY), call.access);
-    EXPECT_TRUE(call.backupEnabled);
-    EXPECT_TRUE(call.restoreEnabled);
-    EXPECT_EQ(tableSecurity, call.securityAtCall) << "nothing widened before the privileged open";
-    EXPECT_FALSE(TokenPrivilegeEnabled(L"SeBackupPrivilege")) << "enabled for the open only";
-    EXPECT_FALSE(TokenPrivilegeEnabled(L"SeRestorePrivilege")) << "enabled for the open only";
-
-    EXPECT_EQ(Restored(), capture.Lines());
+    RestoreRecord(BitsRecord(), ModelledKeySecurityCalls());
+    EXPECT_EQ((Lines{Creating(L"HKLM\\" + path_, L"opened existing"), L"info: Successfully set security information",
+                     L"info: Updating value \"ServiceDll\", current value differs from known good one",
+                     L"info: ... success"}),
+              capture.Lines());
     EXPECT_EQ(Utf16(kServiceDll), ReadStoredValue(HKEY_LOCAL_MACHINE, path_, L"ServiceDll").bytes);
     EXPECT_EQ(tableSecurity, KeySecurityString(HKEY_LOCAL_MACHINE, path_));
+    EXPECT_TRUE(ModelRefusedOwners().empty());
+    EXPECT_FALSE(InThe32BitView());
+    EXPECT_TRUE(RoutePrivilegesOff()) << "enabled for the route only";
+}
+
+// Putting back an owner of another account needs SeRestorePrivilege: when
+// that is refused, the route reports it and hands out no handle; the DACL is
+// the key's own again.
+TEST_F(ModelledLockTest, AnOwnerThatCannotBePutBackFailsTheOpen)
+{
+    ModelRestorePrivilegeHeld(false);
+    LogCapture capture;
+    RestoreRecord(BitsRecord(), ModelledKeySecurityCalls());
+    EXPECT_EQ((Lines{L"info: Failed to put back the security of a locked key",
+                     Creating(L"HKLM\\" + path_, L"failed")}),
+              capture.Lines());
+    EXPECT_EQ(Utf16(L"C:\\planted\\evil.dll"), ReadStoredValue(HKEY_LOCAL_MACHINE, path_, L"ServiceDll").bytes);
+    EXPECT_EQ("O:BAG:SYD:P(A;;KA;;;SY)(A;;KR;;;BA)", KeySecurityString(HKEY_LOCAL_MACHINE, path_));
+    EXPECT_EQ(std::vector<std::string>{"S-1-5-18"}, ModelRefusedOwners());
 }
 
 TEST_F(RestoreRecordTest, AKeyNoRouteOpensIsReportedAndKept)
 {
-    // Owned by SYSTEM and read-only for the administrators: neither the
-    // backup option (ignored here) nor an owner's right opens it. The key
-    // stays locked in this throw-away prefix.
+    // Owned by SYSTEM and read-only for the administrators: Wine does not
+    // let SeTakeOwnershipPrivilege grant WRITE_OWNER, so no route opens it.
+    // The key stays locked in this throw-away prefix.
     const std::wstring path = FreshScratchPath(HKEY_LOCAL_MACHINE, L"NoRoute");
     StoreValue(HKEY_LOCAL_MACHINE, path, L"ServiceDll", REG_EXPAND_SZ, Utf16(L"C:\\planted\\evil.dll"));
     const char locked[] = "O:SYG:SYD:P(A;;KA;;;SY)(A;;KR;;;BA)";

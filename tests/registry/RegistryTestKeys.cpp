@@ -114,40 +114,6 @@ void SetKeySecurityString(HKEY root, const std::wstring& path, const char* sddl)
     LocalFree(descriptor);
 }
 
-bool TokenPrivilegeEnabled(const wchar_t* name)
-{
-    LUID luid;
-    if (!LookupPrivilegeValueW(nullptr, name, &luid)) return false;
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-    std::vector<BYTE> buffer(4096);
-    DWORD size = 0;
-    const bool read = GetTokenInformation(token, TokenPrivileges, buffer.data(), static_cast<DWORD>(buffer.size()), &size);
-    CloseHandle(token);
-    if (!read) return false;
-    const TOKEN_PRIVILEGES* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
-    for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
-        const LUID_AND_ATTRIBUTES& entry = privileges->Privileges[i];
-        if (entry.Luid.LowPart == luid.LowPart && entry.Luid.HighPart == luid.HighPart)
-            return (entry.Attributes & SE_PRIVILEGE_ENABLED) != 0;
-    }
-    return false;
-}
-
-bool SetTokenPrivilege(const wchar_t* name, bool enabled)
-{
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token)) return false;
-    TOKEN_PRIVILEGES privileges;
-    privileges.PrivilegeCount = 1;
-    privileges.Privileges[0].Attributes = enabled ? SE_PRIVILEGE_ENABLED : 0;
-    const bool done = LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid) &&
-                      AdjustTokenPrivileges(token, FALSE, &privileges, sizeof(privileges), nullptr, nullptr) &&
-                      GetLastError() == ERROR_SUCCESS;
-    CloseHandle(token);
-    return done;
-}
-
 Bytes Utf16(const std::wstring& text, bool withNul)
 {
     Bytes bytes;

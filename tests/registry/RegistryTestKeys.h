@@ -3,6 +3,8 @@
 // its own in the test's throw-away prefix and reads back what was stored.
 #include <windows.h>
 
+#include "support/TokenState.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -33,11 +35,6 @@ std::string KeySecurityString(HKEY root, const std::wstring& path);
 // the DACL, through the owner's implicit right to it (a DACL that locks the
 // test out is lifted so).
 void SetKeySecurityString(HKEY root, const std::wstring& path, const char* sddl);
-
-// Enables or disables a privilege the process token holds.
-bool SetTokenPrivilege(const wchar_t* name, bool enabled);
-// Whether a privilege is enabled in the process token now.
-bool TokenPrivilegeEnabled(const wchar_t* name);
 
 // UTF-16LE bytes of `text`, with the terminating NUL unless told otherwise.
 Bytes Utf16(const std::wstring& text, bool withNul = true);

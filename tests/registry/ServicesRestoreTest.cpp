@@ -146,34 +146,13 @@ TEST(RestoreServicesFromTable, ItsOwnPrivilegeStepLetsExistingKeysOpen)
     EXPECT_EQ(expected, capture.Lines());
 }
 
-bool IsPrivilegeEnabled(const wchar_t* name)
-{
-    LUID luid;
-    if (!LookupPrivilegeValueW(nullptr, name, &luid)) return false;
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-    BYTE buffer[4096];
-    DWORD size = 0;
-    bool enabled = false;
-    if (GetTokenInformation(token, TokenPrivileges, buffer, sizeof(buffer), &size)) {
-        const TOKEN_PRIVILEGES* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer);
-        for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
-            const LUID_AND_ATTRIBUTES& entry = privileges->Privileges[i];
-            if (entry.Luid.LowPart == luid.LowPart && entry.Luid.HighPart == luid.HighPart)
-                enabled = (entry.Attributes & SE_PRIVILEGE_ENABLED) != 0;
-        }
-    }
-    CloseHandle(token);
-    return enabled;
-}
-
 TEST(EnableRestorePrivileges, EnablesBothPrivilegesInTheProcessToken)
 {
     ASSERT_TRUE(SetTokenPrivilege(L"SeSecurityPrivilege", false));
     ASSERT_TRUE(SetTokenPrivilege(L"SeTakeOwnershipPrivilege", false));
     ASSERT_TRUE(EnableRestorePrivileges());
-    EXPECT_TRUE(IsPrivilegeEnabled(L"SeSecurityPrivilege"));
-    EXPECT_TRUE(IsPrivilegeEnabled(L"SeTakeOwnershipPrivilege"));
+    EXPECT_TRUE(TokenPrivilegeEnabled(L"SeSecurityPrivilege"));
+    EXPECT_TRUE(TokenPrivilegeEnabled(L"SeTakeOwnershipPrivilege"));
 }
 
 }  // namespace

@@ -21,8 +21,9 @@ if(TARGET vorn_registry AND TARGET vorn_registry_data AND TARGET vorn_test_suppo
     foreach(family RANGE 5)
         list(GET _known_good_prefixes ${family} prefix)
         add_wine_gtest(registry_known_good_restore_family${family}_tests
-            SOURCES ${CMAKE_CURRENT_LIST_DIR}/KnownGoodRestoreTest.cpp
-            LIBS vorn_registry vorn_registry_data vorn_test_support
+            SOURCES ${CMAKE_CURRENT_LIST_DIR}/KnownGoodRestoreTest.cpp ${CMAKE_CURRENT_LIST_DIR}/KeySecurityModel.cpp
+                    ${CMAKE_CURRENT_LIST_DIR}/RegistryTestKeys.cpp
+            LIBS vorn_registry vorn_registry_data vorn_test_support shlwapi
             VERSION ${prefix}
             RUNNER ${CMAKE_CURRENT_LIST_DIR}/known_good_readback.py)
         target_compile_definitions(registry_known_good_restore_family${family}_tests PRIVATE KNOWN_GOOD_FAMILY=${family}u)
