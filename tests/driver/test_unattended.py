@@ -13,6 +13,7 @@ import unittest
 
 import cleaner
 import infected_machine
+import malware_files
 import wineprefix
 
 BUILD = os.environ.get("VORN_BUILD_DIR", ".")
@@ -25,7 +26,7 @@ DEBUG_DIR = "C:\\windows\\Debug\\RA Ravariv"
 COPY_PATTERN = r"C:\\windows\\VORN Tarnvex\.EV Cleaner [0-9a-f]{8}\\VORNTarnvexEvCleaner\.exe"
 # Who may change the service's copy: LocalSystem, the administrators, and the
 # run's own token user (under Wine the prefix user, an administrator).
-TRUSTED = {"SY", "BA", "S-1-5-18", "S-1-5-32-544", infected_machine.USER_SID}
+TRUSTED = {"SY", "BA", "S-1-5-18", "S-1-5-32-544", malware_files.USER_SID}
 # Rights that change a file or directory or its security.
 WRITE_TOKENS = {"FA", "FW", "GA", "GW", "WD", "WO", "SD", "DC", "CC", "WP", "DT"}
 WRITE_MASK = 0x500D0156
