@@ -37,6 +37,21 @@ const Switch kSwitches[] = {
          line.logDirectory = directory;
          return true;
      }},
+    {L"-silent", false,
+     [](CommandLine& line, const wchar_t*) {
+         line.silent = true;
+         return true;
+     }},
+    {L"-norestart", false,
+     [](CommandLine& line, const wchar_t*) {
+         line.noRestart = true;
+         return true;
+     }},
+    {L"-service", false,
+     [](CommandLine& line, const wchar_t*) {
+         line.service = true;
+         return true;
+     }},
 };
 
 const Switch* FindSwitch(const wchar_t* argument)

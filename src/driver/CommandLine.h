@@ -16,6 +16,9 @@ struct CommandLine {
     RunMode mode = RunMode::Cleaning;
     const wchar_t* logDirectory = nullptr;  // "-log DIR": as given; null without
     const wchar_t* undoFile = nullptr;      // "-undo FILE": the registry backup to apply
+    bool silent = false;     // "-silent": no question, no key wait, exit codes for deployment tools
+    bool noRestart = false;  // "-norestart": the run never initiates a restart
+    bool service = false;    // "-service": the restoration service's own run, started by the service manager
 };
 
 // One run mode per line, except that "-scan" with "-r" is the scan: a scan

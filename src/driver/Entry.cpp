@@ -8,10 +8,14 @@
 #include <cwchar>
 
 #include "driver/CommandLine.h"
+#include "driver/FailedStepWatch.h"
+#include "driver/RestorationService.h"
 #include "driver/RunCleaner.h"
+#include "driver/UnattendedRun.h"
 #include "logging/FormatterCustom.h"
 #include "logging/Log.h"
 #include "logging/LogFileSync.h"
+#include "win/BoundedString.h"
 #include "win/LogDirectory.h"
 
 namespace {
@@ -75,48 +79,87 @@ bool PrepareGivenLogDirectory(const wchar_t* directory)
     return true;
 }
 
-}  // namespace
+// Where an unattended run without a desktop keeps "RA Ravariv": the Windows
+// directory's Debug, beside the system's own logs (not redirected under WoW64).
+bool UseSystemDebugDirectory()
+{
+    wchar_t windows[MAX_PATH];
+    const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return false;
+    wchar_t path[521];
+    if (!CopyBounded(path, 521, kExtendedPathPrefix) || !AppendBounded(path, 521, windows) ||
+        !AppendBounded(path, 521, L"\\Debug"))
+        return false;
+    // Present on every Windows; made where a system lacks it. Only the
+    // administrators may create it in the Windows directory.
+    if (!IsExistingDirectory(path))
+        CreateDirectoryW(path, nullptr);
+    return SetCurrentDirectoryW(path) != FALSE;
+}
 
-int RunEntry(int argc, wchar_t** argv, const RestartSteps& restart)
+int RunEntryWith(int argc, wchar_t** argv, const CommandLine& line, const RestartSteps& restart)
 {
     StartLogging();
-    const CommandLine commandLine = ParseCommandLine(argc, argv);
     UseLogDirectory(nullptr);
-    if (commandLine.logDirectory != nullptr) {
+    if (line.logDirectory != nullptr) {
         // No desktop needed: LocalSystem has none.
-        if (!PrepareGivenLogDirectory(commandLine.logDirectory)) {
+        if (!PrepareGivenLogDirectory(line.logDirectory)) {
             printf("Couldn't prepare directory for logs\n");
             StopLogging();
             return EntryResultNoLogDirectory;
         }
-    } else {
-        if (!PrepareDesktopPath()) {
-            printf("Couldn't retrieve path to Desktop\n");
-            StopLogging();
-            return EntryResultNoLogDirectory;
-        }
+    } else if (PrepareDesktopPath()) {
         SetCurrentDirectoryW(desktopPath);
-        if (!PrepareLogDirectory()) {
-            printf("Couldn't prepare directory for logs\n");
-            StopLogging();
-            return EntryResultNoLogDirectory;
-        }
+    } else if (!line.silent || !UseSystemDebugDirectory()) {
+        printf("Couldn't retrieve path to Desktop\n");
+        StopLogging();
+        return EntryResultNoLogDirectory;
+    }
+    if (line.logDirectory == nullptr && !PrepareLogDirectory()) {
+        printf("Couldn't prepare directory for logs\n");
+        StopLogging();
+        return EntryResultNoLogDirectory;
     }
 
     int result;
     {
-        logging::LogFileSync logFile(commandLine.logDirectory != nullptr ? "TarnvexFix.log"
-                                                                          : "RA Ravariv\\TarnvexFix.log");
+        logging::LogFileSync logFile(line.logDirectory != nullptr ? "TarnvexFix.log" : "RA Ravariv\\TarnvexFix.log");
         FormatterCustom formatter;
         logFile.formatter = &formatter;
 
-        result = RunCleaner(argc, argv);
-        if (result == RunResultRestart) {
-            if (!restart.enableShutdownPrivilege() || !restart.initiateRestart())
-                printf("Failed to initiate system reboot. Restart your system manually.\n");
+        if (line.silent) {
+            FailedStepWatch watch;
+            UnattendedReport report;
+            result = RunCleaner(argc, argv, nullptr, &report);
+            const bool asService = line.service && line.mode == RunMode::Restoration;
+            result = FinishUnattendedRun(result, line.noRestart, asService, watch, report, restart);
+        } else {
+            result = RunCleaner(argc, argv);
+            if (result == RunResultRestart && !line.noRestart) {
+                if (!restart.enableShutdownPrivilege() || !restart.initiateRestart())
+                    printf("Failed to initiate system reboot. Restart your system manually.\n");
+            }
         }
         // The formatter goes first, then the target closes the file.
     }
     StopLogging();
     return result;
+}
+
+int RunServiceProcess(int argc, wchar_t** argv)
+{
+    return RunEntryWith(argc, argv, ParseCommandLine(argc, argv), SystemRestartSteps());
+}
+
+}  // namespace
+
+int RunEntry(int argc, wchar_t** argv, const RestartSteps& restart)
+{
+    const CommandLine line = ParseCommandLine(argc, argv);
+    // The restoration service: the service manager must hear from the
+    // process before the run starts.
+    if (line.service && line.silent && line.mode == RunMode::Restoration)
+        return RunAsRestorationService(argc, argv, RunServiceProcess);
+    return RunEntryWith(argc, argv, line, restart);
 }

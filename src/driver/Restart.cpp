@@ -40,9 +40,23 @@ bool EnableShutdownPrivilege()
     return SetPrivilege(token.Get(), true);
 }
 
-bool InitiateRestart()
+namespace {
+
+bool InitiateRestartIn(DWORD seconds)
 {
     const DWORD reason =
         SHTDN_REASON_FLAG_PLANNED | SHTDN_REASON_MAJOR_OPERATINGSYSTEM | SHTDN_REASON_MINOR_SECURITYFIX;
-    return InitiateSystemShutdownExW(nullptr, nullptr, 0, FALSE, TRUE, reason) != 0;
+    return InitiateSystemShutdownExW(nullptr, nullptr, seconds, FALSE, TRUE, reason) != 0;
+}
+
+}  // namespace
+
+bool InitiateRestart()
+{
+    return InitiateRestartIn(0);
+}
+
+bool InitiateDelayedRestart()
+{
+    return InitiateRestartIn(kUnattendedRestartDelay);
 }

@@ -10,6 +10,7 @@
 #include "driver/Console.h"
 #include "driver/PlatformProbe.h"
 #include "driver/Scan.h"
+#include "driver/UnattendedRun.h"
 #include "logging/Log.h"
 #include "registry/RegistryBackup.h"
 #include "registry/RegistryUndo.h"
@@ -98,7 +99,7 @@ bool AskForServicesRestoration()
 
 }  // namespace
 
-int RunCleaner(int argc, wchar_t** argv, void (*queryOsVersion)(OSVERSIONINFOEXW&))
+int RunCleaner(int argc, wchar_t** argv, void (*queryOsVersion)(OSVERSIONINFOEXW&), UnattendedReport* unattended)
 {
     PrintBanner();
     const SYSTEMTIME started = LogStartTime();
@@ -112,6 +113,8 @@ int RunCleaner(int argc, wchar_t** argv, void (*queryOsVersion)(OSVERSIONINFOEXW
     // A scan asks nothing, waits for no key and ends without a restart.
     if (command.mode == RunMode::Scan)
         return RunScan(version);
+    if (unattended != nullptr && command.mode != RunMode::Undo)
+        return RunUnattended(argc, argv, version, started, unattended);
 
     // Every registry change of the run, from the COM repair to the restart
     // registration, is backed up first; the undo's own changes too, so that
@@ -123,6 +126,10 @@ int RunCleaner(int argc, wchar_t** argv, void (*queryOsVersion)(OSVERSIONINFOEXW
         if (!undone)
             return RunResultUndoRefused;
         PrintFinishedNotice();
+        if (unattended != nullptr) {
+            unattended->restartNeeded = true;
+            return RunResultRestart;
+        }
         printf("%s", kRebootForChangesNotice);
         _getch();
         return RunResultRestart;

@@ -12,4 +12,7 @@ const int RunResultNoVersion = 8;
 // RunResultUndoRefused; a scan returns its own result (driver/ScanReport.h)
 // instead of RunResultRestart.
 // queryOsVersion is replaceable where a test needs a failed query.
-int RunCleaner(int argc, wchar_t** argv, void (*queryOsVersion)(OSVERSIONINFOEXW&) = nullptr);
+// With `unattended`, the unattended run (see UnattendedRun.h) fills it.
+struct UnattendedReport;
+int RunCleaner(int argc, wchar_t** argv, void (*queryOsVersion)(OSVERSIONINFOEXW&) = nullptr,
+               UnattendedReport* unattended = nullptr);

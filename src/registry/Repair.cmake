@@ -23,6 +23,7 @@ add_library(vorn_registry STATIC
     ${CMAKE_CURRENT_LIST_DIR}/RegistryRootNames.cpp
     ${CMAKE_CURRENT_LIST_DIR}/RegistryUndo.cpp
     ${CMAKE_CURRENT_LIST_DIR}/RestartRegistration.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/RestorationState.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ServicesRestore.cpp
 )
 target_include_directories(vorn_registry PUBLIC ${CMAKE_SOURCE_DIR}/src)

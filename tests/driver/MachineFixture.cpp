@@ -11,6 +11,8 @@
 //       group, DACL) of every existing key of the family's records
 //   MachineFixture lock-runonce              the user's RunOnce key made
 //       read-only for everyone (it lasts as long as the Wine session)
+//   MachineFixture file-security <path>      prints the owner and DACL of a
+//       file or directory as SDDL
 //   MachineFixture logon                     what Windows does with the
 //       user's RunOnce values at logon: each value is deleted, then its
 //       command line started; exits with the last program's exit code
@@ -342,6 +344,22 @@ int LockRunOnce()
     return SetSecurity(key.Get(), "D:P(A;;KR;;;WD)", DACL_SECURITY_INFORMATION) ? 0 : 1;
 }
 
+int PrintFileSecurity(const wchar_t* path)
+{
+    const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    DWORD size = 0;
+    GetFileSecurityW(path, what, nullptr, 0, &size);
+    std::vector<BYTE> descriptor(size ? size : 1);
+    if (size == 0 || !GetFileSecurityW(path, what, descriptor.data(), size, &size))
+        return 1;
+    ScopedLocalMemory text;
+    if (!ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor.data(), SDDL_REVISION_1, what,
+                                                              text.Receive<char*>(), nullptr))
+        return 1;
+    printf("%s\n", static_cast<const char*>(text.Get()));
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -358,6 +376,9 @@ int wmain(int argc, wchar_t** argv)
         return PrintSecurity(static_cast<uint32_t>(_wtoi(argv[2])));
     if (argc == 2 && wcscmp(argv[1], L"lock-runonce") == 0)
         return LockRunOnce();
-    printf("usage: MachineFixture infect <family> <module> | verify <family> | com | logon | security <family> | lock-runonce\n");
+    if (argc == 3 && wcscmp(argv[1], L"file-security") == 0)
+        return PrintFileSecurity(argv[2]);
+    printf("usage: MachineFixture infect <family> <module> | verify <family> | com | logon | security <family> | "
+           "lock-runonce | file-security <path>\n");
     return 2;
 }
