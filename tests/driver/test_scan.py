@@ -25,6 +25,26 @@ EXE = cleaner.exe(BUILD)
 WOULD = re.compile(r'^info: Would (set value|create key|set key security) (HKCR|HKCU|HKLM)\\(.*?)'
                    r'(?: ("(?:[^"\\]|\\.)*"|@))?(?:(?::| ->) .*)?$')
 ROOT_NAMES = {"HKCR": "hkey_classes_root", "HKCU": "hkey_current_user", "HKLM": "hkey_local_machine"}
+# The registry backup names a key as the registry does (through its handle);
+# the scan's lines name it as the step does. One name for both, under Wine:
+# HKCR is HKLM\Software\Classes (no per-user merge), HKCU the prefix user's
+# hive, CurrentControlSet the first control set.
+SAME_KEY = [
+    ("hkey_users\\s-1-5-21-0-0-0-1000\\", "hkey_current_user\\"),
+    ("hkey_classes_root\\", "hkey_local_machine\\software\\classes\\"),
+    ("hkey_local_machine\\system\\controlset001\\", "hkey_local_machine\\system\\currentcontrolset\\"),
+]
+# The restart registration follows the answer to the question, which a scan
+# does not ask: its key and value are no change the scan can say.
+RUN_ONCE = "hkey_current_user\\software\\microsoft\\windows\\currentversion\\runonce"
+
+
+def same_key(key):
+    key = key.lower()
+    for prefix, replacement in SAME_KEY:
+        if key.startswith(prefix):
+            return replacement + key[len(prefix):]
+    return key
 
 
 class Scan:
@@ -66,7 +86,7 @@ def scan_changes(lines):
         if not match:
             continue
         verb, root, path, name = match.groups()
-        key = (ROOT_NAMES[root] + "\\" + path).lower()
+        key = same_key(ROOT_NAMES[root] + "\\" + path)
         if verb == "create key":
             found.add(("created", key, None))
         elif verb == "set key security":
@@ -93,9 +113,12 @@ def backup_changes(path):
             found.add(("value", key, "@"))
         elif key is not None and line.startswith('"'):
             found.add(("value", key, re.match(r'"((?:[^"\\]|\\.)*)"=', line).group(1).replace('\\"', '"').lower()))
-    for key in infected_machine.script_comments(text):
-        found.add(("security", key, None))
-    return found
+    # The file's own first lines stand above its first block too: only a
+    # security caption says that a key's security was replaced.
+    for key, comments in infected_machine.script_comments(text).items():
+        if any(comment.startswith("Security before the run") for comment in comments):
+            found.add(("security", key, None))
+    return {(kind, same_key(key), name) for kind, key, name in found if same_key(key) != RUN_ONCE}
 
 
 def registry_snapshot(prefix):

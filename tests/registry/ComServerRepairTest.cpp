@@ -46,21 +46,29 @@ std::wstring New(const std::wstring& key)
     return L"info: New registry value  HKCU\\" + key + L" " + kNewData;
 }
 
-TEST(ReplaceDefaultValue, LogsTheOldAndTheNewValue)
+TEST(ReplaceDefaultValue, LogsTheOldValueAtAnyLengthAndTheNewValue)
 {
     const std::wstring key = FreshScratchPath(HKEY_CURRENT_USER, L"ComReplace");
-    const struct {
-        const wchar_t* current;
+    struct Case {
+        std::wstring current;
         Bytes stored;
-    } cases[] = {
-        {L"C:\\planted\\evil.dll", Utf16(L"C:\\planted\\evil.dll")},
-        {kNewData, Utf16(kNewData)},  // already right: rewritten all the same
+    };
+    const auto asLogged = [](const std::wstring& text) { return Case{text, Utf16(text)}; };
+    const Case cases[] = {
+        asLogged(L"C:\\planted\\evil.dll"),
+        asLogged(kNewData),  // already right: rewritten all the same
         {L"\"\"", Utf16(L"")},
         {L"abc", Utf16(L"abc", false)},  // stored without its NUL
         {L"x", {'x', 0, 'y'}},            // odd length: the half character is cut
+        // A planted path longer than any fixed buffer must not hide the hijack.
+        asLogged(std::wstring(258, L'p')),
+        asLogged(std::wstring(259, L'p')),
+        asLogged(std::wstring(260, L'p')),
+        asLogged(std::wstring(300, L'p')),
+        asLogged(std::wstring(5000, L'p')),
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(Narrow(c.current));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << Narrow(c.current.substr(0, 40)) << " (" << c.current.size() << " characters)");
         StoreValue(HKEY_CURRENT_USER, key, nullptr, REG_SZ, c.stored);
         LogCapture capture;
         ReplaceDefaultValue(kNewData, HKEY_CURRENT_USER, key.c_str());
@@ -68,21 +76,6 @@ TEST(ReplaceDefaultValue, LogsTheOldAndTheNewValue)
         const StoredValue stored = ReadStoredValue(HKEY_CURRENT_USER, key, nullptr);
         EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), stored.type);
         EXPECT_EQ(Utf16(kNewData), stored.bytes);
-    }
-}
-
-TEST(ReplaceDefaultValue, ReadsTheCurrentValueAtAnyLength)
-{
-    // A planted path longer than any fixed buffer must not hide the hijack.
-    const std::wstring key = FreshScratchPath(HKEY_CURRENT_USER, L"ComLong");
-    for (size_t length : {258u, 259u, 260u, 300u, 5000u}) {
-        SCOPED_TRACE(length);
-        const std::wstring planted(length, L'p');
-        StoreValue(HKEY_CURRENT_USER, key, nullptr, REG_SZ, Utf16(planted));
-        LogCapture capture;
-        ReplaceDefaultValue(kNewData, HKEY_CURRENT_USER, key.c_str());
-        EXPECT_EQ((Lines{Current(key, planted), New(key)}), capture.Lines());
-        EXPECT_EQ(Utf16(kNewData), ReadStoredValue(HKEY_CURRENT_USER, key, nullptr).bytes);
     }
 }
 

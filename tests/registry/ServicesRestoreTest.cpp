@@ -98,52 +98,41 @@ Lines FamilyFourRecordLines(const SmallTable& table)
     };
 }
 
-// The stand-in privilege steps leave the token as it is: the records need
-// SeSecurityPrivilege to reopen a key, so it is enabled beforehand.
-class RestoreServicesFromTableTest : public testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(SetTokenPrivilege(L"SeSecurityPrivilege", true)); }
-};
-
-TEST_F(RestoreServicesFromTableTest, RestoresOnlyTheChosenFamilysRecords)
+TEST(RestoreServicesFromTable, RestoresOnlyTheChosenFamilysRecordsWhateverThePrivilegeStep)
 {
-    const SmallTable table;
-    LogCapture capture;
-    RestoreServicesFromTable(0x80000061u, table.Table(), PrivilegesGranted);
+    const struct {
+        const char* name;
+        // The stand-in steps leave the token as it is: the records need
+        // SeSecurityPrivilege to reopen a key, so it is enabled beforehand.
+        bool securityPrivilegeBefore;
+        PrivilegeStep enablePrivileges;  // null: the pass's own step
+        const wchar_t* privilegeLine;    // null: none
+    } cases[] = {
+        {"granted", true, PrivilegesGranted, nullptr},
+        {"refused: goes on", true, PrivilegesRefused, L"info: Failed to acquire needed privileges."},
+        // Without SeSecurityPrivilege the split key's second record could not
+        // open the key the first one created.
+        {"its own step lets existing keys open", false, nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(SetTokenPrivilege(L"SeSecurityPrivilege", c.securityPrivilegeBefore));
+        const SmallTable table;
+        LogCapture capture;
+        if (c.enablePrivileges != nullptr)
+            RestoreServicesFromTable(0x80000061u, table.Table(), c.enablePrivileges);
+        else
+            RestoreServicesFromTable(0x80000061u, table.Table());
 
-    Lines expected = {L"info: Processing Windows Server 2008 R2 services restoration"};
-    for (const std::wstring& line : FamilyFourRecordLines(table)) expected.push_back(line);
-    EXPECT_EQ(expected, capture.Lines());
-    for (size_t family = 0; family <= 5; ++family)
-        EXPECT_EQ(family == 4, KeyExists(HKEY_LOCAL_MACHINE, table.Path(family))) << "family " << family;
-    EXPECT_EQ(DwordBytes(4), ReadStoredValue(HKEY_LOCAL_MACHINE, table.Path(4), L"Start").bytes);
-    EXPECT_EQ(DwordBytes(0x20), ReadStoredValue(HKEY_LOCAL_MACHINE, table.Path(4), L"Type").bytes);
-}
-
-TEST_F(RestoreServicesFromTableTest, GoesOnWithoutThePrivileges)
-{
-    const SmallTable table;
-    LogCapture capture;
-    RestoreServicesFromTable(0x80000061u, table.Table(), PrivilegesRefused);
-
-    Lines expected = {L"info: Processing Windows Server 2008 R2 services restoration",
-                      L"info: Failed to acquire needed privileges."};
-    for (const std::wstring& line : FamilyFourRecordLines(table)) expected.push_back(line);
-    EXPECT_EQ(expected, capture.Lines());
-}
-
-TEST(RestoreServicesFromTable, ItsOwnPrivilegeStepLetsExistingKeysOpen)
-{
-    // Without SeSecurityPrivilege the split key's second record could not
-    // open the key the first one created.
-    ASSERT_TRUE(SetTokenPrivilege(L"SeSecurityPrivilege", false));
-    const SmallTable table;
-    LogCapture capture;
-    RestoreServicesFromTable(0x80000061u, table.Table());
-
-    Lines expected = {L"info: Processing Windows Server 2008 R2 services restoration"};
-    for (const std::wstring& line : FamilyFourRecordLines(table)) expected.push_back(line);
-    EXPECT_EQ(expected, capture.Lines());
+        Lines expected = {L"info: Processing Windows Server 2008 R2 services restoration"};
+        if (c.privilegeLine != nullptr) expected.push_back(c.privilegeLine);
+        for (const std::wstring& line : FamilyFourRecordLines(table)) expected.push_back(line);
+        EXPECT_EQ(expected, capture.Lines());
+        for (size_t family = 0; family <= 5; ++family)
+            EXPECT_EQ(family == 4, KeyExists(HKEY_LOCAL_MACHINE, table.Path(family))) << "family " << family;
+        EXPECT_EQ(DwordBytes(4), ReadStoredValue(HKEY_LOCAL_MACHINE, table.Path(4), L"Start").bytes);
+        EXPECT_EQ(DwordBytes(0x20), ReadStoredValue(HKEY_LOCAL_MACHINE, table.Path(4), L"Type").bytes);
+    }
 }
 
 TEST(EnableRestorePrivileges, EnablesBothPrivilegesInTheProcessToken)
