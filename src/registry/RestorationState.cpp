@@ -19,6 +19,7 @@ bool StartsWith(const wchar_t* text, const wchar_t* start)
 bool WriteState(const wchar_t* text)
 {
     HKEY opened = nullptr;
+    BackUpKeyToBeCreated(HKEY_LOCAL_MACHINE, kRestorationStateKey);
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRestorationStateKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &opened,
                         nullptr) != ERROR_SUCCESS)
@@ -27,10 +28,10 @@ bool WriteState(const wchar_t* text)
     RegistryValueData earlier;
     const LONG read = ReadRegistryValue(key.Get(), kRestorationStateValue, &earlier);
     if (read == ERROR_SUCCESS)
-        BackUpValue(HKEY_LOCAL_MACHINE, kRestorationStateKey, kRestorationStateValue, earlier.type,
+        BackUpValue(key.Get(), HKEY_LOCAL_MACHINE, kRestorationStateKey, kRestorationStateValue, earlier.type,
                     earlier.data.get(), earlier.size);
     else if (read == ERROR_FILE_NOT_FOUND)
-        BackUpMissingValue(HKEY_LOCAL_MACHINE, kRestorationStateKey, kRestorationStateValue);
+        BackUpMissingValue(key.Get(), HKEY_LOCAL_MACHINE, kRestorationStateKey, kRestorationStateValue);
     else
         return false;  // never replace what could not be backed up
     const DWORD bytes = static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t));
