@@ -8,6 +8,7 @@
 #include "registry/RegistryValueRead.h"
 #include "win/BoundedString.h"
 #include "win/LogDirectory.h"
+#include "win/MachineChange.h"
 #include "win/ScopedHandle.h"
 #include "win/ScopedLocalMemory.h"
 #include "win/ScopedRegKey.h"
@@ -171,9 +172,11 @@ BackupFile& Backup()
     return file;
 }
 
+// A scan withholds every change, and the backup of it with it: what a scan
+// would change is not recorded as changed.
 bool Active(const BackupFile& file)
 {
-    return file.begun && !file.failed;
+    return file.begun && !file.failed && !IsScanMode();
 }
 
 void Fail(BackupFile& file)
