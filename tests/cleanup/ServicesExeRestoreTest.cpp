@@ -34,20 +34,6 @@ std::wstring Widen(const std::string& text)
     return std::wstring(text.begin(), text.end());
 }
 
-std::string WindowsDirectory()
-{
-    char directory[MAX_PATH];
-    const UINT length = GetWindowsDirectoryA(directory, MAX_PATH);
-    return length != 0 && length < MAX_PATH ? std::string(directory) : std::string();
-}
-
-std::string SystemDirectory()
-{
-    char directory[MAX_PATH];
-    const UINT length = GetSystemDirectoryA(directory, MAX_PATH);
-    return length != 0 && length < MAX_PATH ? std::string(directory) : std::string();
-}
-
 std::string ImagePath()
 {
     return SystemDirectory() + "\\services.exe";

@@ -126,3 +126,17 @@ bool Exists(const std::string& path)
 {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
+
+std::string WindowsDirectory()
+{
+    char directory[MAX_PATH];
+    const UINT length = GetWindowsDirectoryA(directory, MAX_PATH);
+    return length != 0 && length < MAX_PATH ? std::string(directory) : std::string();
+}
+
+std::string SystemDirectory()
+{
+    char directory[MAX_PATH];
+    const UINT length = GetSystemDirectoryA(directory, MAX_PATH);
+    return length != 0 && length < MAX_PATH ? std::string(directory) : std::string();
+}

@@ -24,5 +24,10 @@ std::string MakeScratchDirectory(const std::string& tag);
 // Removes a file or a directory with everything below it.
 void RemoveTree(const std::string& path);
 
+// The Windows and the system directory as the system names them (narrow);
+// empty when they do not fit MAX_PATH.
+std::string WindowsDirectory();
+std::string SystemDirectory();
+
 bool IsDirectory(const std::string& path);
 bool Exists(const std::string& path);

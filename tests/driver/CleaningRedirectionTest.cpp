@@ -80,20 +80,6 @@ OSVERSIONINFOEXW Windows7()
     return version;
 }
 
-std::string SystemDirectory()
-{
-    char directory[MAX_PATH];
-    const UINT length = GetSystemDirectoryA(directory, MAX_PATH);
-    return length != 0 && length < MAX_PATH ? std::string(directory) : std::string();
-}
-
-std::string WindowsDirectory()
-{
-    char directory[MAX_PATH];
-    const UINT length = GetWindowsDirectoryA(directory, MAX_PATH);
-    return length != 0 && length < MAX_PATH ? std::string(directory) : std::string();
-}
-
 // An infected services.exe in the native system directory (Wine's own kept
 // aside), a clean copy of its version in the component store, and a run
 // directory holding "RA Ravariv" for the backup: the replacement runs whole.
