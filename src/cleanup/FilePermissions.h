@@ -8,12 +8,10 @@
 
 // Gives the open entry (opened with READ_CONTROL, WRITE_DAC and WRITE_OWNER)
 // that security through its handle and reads it back: true when no one but
-// the administrators and LocalSystem may now write to it. path names the
+// the administrators and LocalSystem may now write to it (the check of
+// win/ProtectedDirectory.h, OnlyAdministratorsMayWrite). path names the
 // entry for a scan, which withholds the change (win/MachineChange.h).
 bool LockDown(HANDLE entry, const wchar_t* path);
-
-// The check alone, on what the entry's handle reads back.
-bool IsLockedDown(HANDLE entry);
 
 // The descriptor for an object created with that security; null when it
 // could not be built.

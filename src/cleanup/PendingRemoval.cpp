@@ -7,6 +7,7 @@
 #include "cleanup/WidePath.h"
 #include "logging/Log.h"
 #include "win/MachineChange.h"
+#include "win/ProtectedDirectory.h"
 
 namespace {
 
@@ -68,7 +69,7 @@ bool PendingRemoval::Create()
             continue;
         if (status < 0)
             break;
-        if (!IsLockedDown(directory_.Get())) {
+        if (!OnlyAdministratorsMayWrite(directory_.Get())) {
             directory_.Close();
             break;
         }

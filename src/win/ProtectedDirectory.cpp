@@ -6,6 +6,7 @@
 #include <new>
 
 #include "win/ScopedLocalMemory.h"
+#include "win/ScopedSid.h"
 #include "win/TokenUser.h"
 
 const char kProtectedDirectorySddl[] = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
@@ -54,18 +55,46 @@ bool GrantsChangeOnlyToAdministrators(PSECURITY_DESCRIPTOR descriptor, PSID curr
     return true;
 }
 
+namespace {
+
+// The token user when it is an administrator, else nothing; read once.
+class TrustedRunningAccount {
+public:
+    TrustedRunningAccount()
+    {
+        SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+        ScopedSid administrators;
+        BOOL member = FALSE;
+        if (AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                     administrators.Receive()) &&
+            CheckTokenMembership(nullptr, administrators.Get(), &member) && member)
+            QueryTokenUser(&user_);
+    }
+    TrustedRunningAccount(const TrustedRunningAccount&) = delete;
+    TrustedRunningAccount& operator=(const TrustedRunningAccount&) = delete;
+
+    PSID Sid() const { return TokenUserSid(user_); }
+
+private:
+    ScopedLocalMemory user_;
+};
+
+}  // namespace
+
 bool OnlyAdministratorsMayWrite(HANDLE object)
 {
+    static const TrustedRunningAccount runningAccount;
     const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    // Room for what this program writes; a larger descriptor is read whole.
+    alignas(8) BYTE small[1024];
     DWORD bytes = 0;
-    GetKernelObjectSecurity(object, what, nullptr, 0, &bytes);
-    if (bytes == 0)
+    if (GetKernelObjectSecurity(object, what, small, sizeof(small), &bytes))
+        return GrantsChangeOnlyToAdministrators(small, runningAccount.Sid());
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || bytes == 0)
         return false;
     std::unique_ptr<BYTE[]> descriptor(new (std::nothrow) BYTE[bytes]);
-    if (!descriptor || !GetKernelObjectSecurity(object, what, descriptor.get(), bytes, &bytes))
-        return false;
-    ScopedLocalMemory user;
-    return GrantsChangeOnlyToAdministrators(descriptor.get(), QueryTokenUser(&user) ? TokenUserSid(user) : nullptr);
+    return descriptor && GetKernelObjectSecurity(object, what, descriptor.get(), bytes, &bytes) &&
+           GrantsChangeOnlyToAdministrators(descriptor.get(), runningAccount.Sid());
 }
 
 ScopedHandle CreateProtectedDirectory(const wchar_t* path)

@@ -17,11 +17,14 @@ extern const char kProtectedDirectorySddl[];
 ScopedHandle CreateProtectedDirectory(const wchar_t* path);
 
 // True when the descriptor has a DACL, its owner is LocalSystem, the
-// administrators or `currentUser` (the run's own token user, an
-// administrator), and no entry of the DACL lets anyone else write, delete or
-// change the object or its security. Whether the DACL is protected is not
-// judged: only who may change the object now.
+// administrators or `currentUser` (null for none), and no entry of the DACL
+// lets anyone else write, delete or change the object or its security.
+// Whether the DACL is protected is not judged: only who may change the object
+// now.
 bool GrantsChangeOnlyToAdministrators(PSECURITY_DESCRIPTOR descriptor, PSID currentUser);
 
-// The same for an open object (READ_CONTROL) and this process's token user.
+// The same for an open object (READ_CONTROL). This process's token user
+// counts as trusted only when it is a member of the administrators: a file
+// system that keeps no owner of its own reports the creating account as
+// owner with full access. Asked of the token once per run.
 bool OnlyAdministratorsMayWrite(HANDLE object);
